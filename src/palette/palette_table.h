@@ -1,0 +1,29 @@
+// The run's colour table: 65,536 RGBA entries indexed by a 16-bit palette
+// index. seed_palette_table() zeroes every entry and puts the 128 fixed
+// default colours of data broadcasting into entries 0-127; a CLUT file may
+// then overwrite any range of it; the PNG pass reads at most the first 256.
+#ifndef PALFILL_PALETTE_PALETTE_TABLE_H_
+#define PALFILL_PALETTE_PALETTE_TABLE_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+struct rgba_entry {
+  uint8_t red;
+  uint8_t green;
+  uint8_t blue;
+  uint8_t alpha;  // 255 opaque, 0 fully transparent
+};
+
+constexpr std::size_t palette_table_entries = 65536;
+constexpr std::size_t fixed_default_count = 128;
+
+using palette_table = std::array<rgba_entry, palette_table_entries>;
+
+// The 128 colours a broadcast receiver uses when no CLUT is sent.
+extern const std::array<rgba_entry, fixed_default_count> fixed_default_colours;
+
+void seed_palette_table(palette_table& table);
+
+#endif  // PALFILL_PALETTE_PALETTE_TABLE_H_

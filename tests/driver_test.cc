@@ -1,0 +1,111 @@
+// The command line end to end: argument roles, every message, the exit
+// status, and what is left on disk when a run fails.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "png_builder.h"
+#include "support.h"
+
+namespace {
+
+class driver_test : public temp_dir_test {
+ protected:
+  void SetUp() override {
+    temp_dir_test::SetUp();
+    png = indexed_png(5, 3, 2, [](uint32_t x, uint32_t y) { return (x + y) % 4; });
+    ASSERT_TRUE(write_file(path("in.png"), png));
+    ASSERT_TRUE(write_file(path("kept.png"), "keep me"));
+    ASSERT_TRUE(write_file(path("in.clt"), clut_bytes(0x88, "\x00", "\1\2\3\4")));
+  }
+  std::string png;
+};
+
+TEST_F(driver_test, fewer_than_two_arguments_print_usage_with_the_invocation_name) {
+  run_options named;
+  named.argv0 = "./bin/palfill";
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{}, {path("in.png")}}) {
+    const run_result run = run_palfill(args, named);
+    EXPECT_EQ(run.out, "Usage : ./bin/palfill in.png [in.clt] out.png\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+  }
+}
+
+TEST_F(driver_test, arguments_take_their_roles_by_position) {
+  const std::string in = path("in.png"), clut = path("in.clt"), out = path("out.png");
+  const struct {
+    std::vector<std::string> args;
+    std::string output;
+  } cases[] = {
+      {{in, out}, out},
+      {{in, clut, out}, out},
+      {{in, clut, out, path("fourth.png"), "fifth"}, out},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove(c.output);
+    const run_result run = run_palfill(c.args);
+    EXPECT_EQ(run.out, "Finished " + in + " -> " + c.output + "\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(std::filesystem::exists(c.output));
+  }
+  EXPECT_FALSE(std::filesystem::exists(path("fourth.png")));
+}
+
+// No failure before the PNG pass may create or truncate the output.
+TEST_F(driver_test, failures_before_the_pass_name_the_file_and_leave_the_output_alone) {
+  const std::string in = path("in.png"), kept = path("kept.png"), missing = path("missing");
+  ASSERT_EQ(symlink(in.c_str(), path("link.png").c_str()), 0);
+  ASSERT_EQ(link(in.c_str(), path("hard.png").c_str()), 0);
+  std::filesystem::create_directory(path("folder"));
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{in, missing, kept}, "Error : Can't open file " + missing + "\n"},
+      {{in, "", kept}, "Error : Can't open file \n"},
+      {{missing, kept}, "Error : Can't open file " + missing + "\n"},
+      {{path("folder"), kept}, "Error : Can't open file " + path("folder") + "\n"},
+      {{in, in}, "Error : Input and output are the same file " + in + "\n"},
+      {{in, path("link.png")},
+       "Error : Input and output are the same file " + path("link.png") + "\n"},
+      {{in, path("hard.png")},
+       "Error : Input and output are the same file " + path("hard.png") + "\n"},
+      {{in, kept, kept}, "Error : Input and output are the same file " + kept + "\n"},
+  };
+  for (const auto& c : cases) {
+    const run_result run = run_palfill(c.args);
+    EXPECT_EQ(run.out, c.message);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(read_file(kept), "keep me");
+    EXPECT_EQ(read_file(in), png);
+  }
+}
+
+TEST_F(driver_test, an_output_that_cannot_be_created_is_named) {
+  const std::string out = path("no/such/dir/out.png");
+  const run_result run = run_palfill({path("in.png"), out});
+  EXPECT_EQ(run.out, "Error : Can't open file " + out + "\n");
+  EXPECT_EQ(run.status, 1);
+}
+
+// A full disk must not pass for success, whether the pass itself or the
+// final flush meets it.
+TEST_F(driver_test, a_failed_write_is_reported_and_never_finished) {
+  ASSERT_TRUE(
+      write_file(path("big.png"), indexed_png(
+                                      512, 512, 8, [](uint32_t x, uint32_t) { return x; }, 5)));
+  for (const std::string& in : {path("in.png"), path("big.png")}) {
+    const run_result run = run_palfill({in, "/dev/full"});
+    EXPECT_EQ(run.out, "Error : Can't write file /dev/full\n");
+    EXPECT_EQ(run.status, 1);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+// Runs the built palfill as a user would and captures everything it does.
+#ifndef PALFILL_TESTS_SUPPORT_H_
+#define PALFILL_TESTS_SUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+struct run_result {
+  int status = -1;  // exit status, or -1 when the process did not exit normally
+  std::string out;  // standard output
+  std::string err;  // standard error
+  long peak_rss_kib = 0;
+};
+
+struct run_options {
+  bool pipe_stdin = false;  // feed `stdin_bytes` through a pipe
+  std::string stdin_bytes;
+  unsigned long address_space_limit = 0;  // bytes; 0 for none
+  std::string argv0 = "palfill";
+};
+
+// `args` are the arguments after the invocation name, passed unchanged.
+run_result run_palfill(const std::vector<std::string>& args, const run_options& options = {});
+
+// A fresh folder per test, removed afterwards.
+class temp_dir_test : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+ private:
+  std::string dir_;
+};
+
+#endif  // PALFILL_TESTS_SUPPORT_H_
