@@ -19,9 +19,11 @@ class driver_test : public temp_dir_test {
     png = indexed_png(5, 3, 2, [](uint32_t x, uint32_t y) { return (x + y) % 4; });
     ASSERT_TRUE(write_file(path("in.png"), png));
     ASSERT_TRUE(write_file(path("kept.png"), "keep me"));
-    ASSERT_TRUE(write_file(path("in.clt"), clut_bytes(0x88, "\x00", "\1\2\3\4")));
+    clut = clut_bytes(0x88, std::string(1, '\0'), "\1\2\3\4");
+    ASSERT_TRUE(write_file(path("in.clt"), clut));
   }
   std::string png;
+  std::string clut;
 };
 
 TEST_F(driver_test, fewer_than_two_arguments_print_usage_with_the_invocation_name) {
@@ -76,7 +78,8 @@ TEST_F(driver_test, failures_before_the_pass_name_the_file_and_leave_the_output_
        "Error : Input and output are the same file " + path("link.png") + "\n"},
       {{in, path("hard.png")},
        "Error : Input and output are the same file " + path("hard.png") + "\n"},
-      {{in, kept, kept}, "Error : Input and output are the same file " + kept + "\n"},
+      {{in, path("in.clt"), path("in.clt")},
+       "Error : Input and output are the same file " + path("in.clt") + "\n"},
   };
   for (const auto& c : cases) {
     const run_result run = run_palfill(c.args);
@@ -85,6 +88,7 @@ TEST_F(driver_test, failures_before_the_pass_name_the_file_and_leave_the_output_
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(read_file(kept), "keep me");
     EXPECT_EQ(read_file(in), png);
+    EXPECT_EQ(read_file(path("in.clt")), clut);
   }
 }
 

@@ -1,13 +1,42 @@
 // Reads a CLUT (colour lookup table) file of data broadcasting into the
 // palette table, over the fixed default colours.
+//
+// Layout, multi-byte fields big-endian:
+//   header  bit 7 colour model (1 R,G,B; 0 Y,Cb,Cr), bits 6-5 depth code
+//           (0: 4-bit, 1: 8-bit, 2: 16-bit indexes, 3: invalid), bit 4
+//           region flag, bit 3 range flag, bits 2-0 ignored
+//   region  four 16-bit values, when flagged; read and ignored
+//   range   start and end index, when flagged: one byte split in high and
+//           low nibbles, two bytes, or two 16-bit values, by depth code;
+//           otherwise 0 to 15, 255 or 65535
+//   entries four bytes per index from start to end: three colour bytes, alpha
 #ifndef PALFILL_PALETTE_CLUT_READER_H_
 #define PALFILL_PALETTE_CLUT_READER_H_
 
+#include <cstdint>
+#include <cstdio>
+
 #include "palette/palette_table.h"
 
-// Opens `path` for binary reading, applies it to `table` and closes it.
-// Returns false after printing the failure; a short file ends the process
-// through die_unexpected_eof().
+// Opens `path` for binary reading, stores its entries into `table` and
+// closes it; an end index below the start stores nothing. Returns false
+// after printing the failure (unopenable file, depth code 3); a short file
+// ends the process through die_unexpected_eof(). Bytes after the last
+// entry are never read.
 bool load_clut(const char* path, palette_table& table);
+
+// Two bytes, the first most significant; a missing byte ends the process
+// through die_unexpected_eof().
+uint16_t get_be16(std::FILE* clut);
+
+struct rgb_colour {
+  uint8_t red;
+  uint8_t green;
+  uint8_t blue;
+};
+
+// Studio-range BT.601 YCbCr to RGB in 16.16 fixed point, each channel
+// rounded to nearest and clamped to 0-255.
+rgb_colour ycbcr_to_rgb(uint8_t y, uint8_t cb, uint8_t cr);
 
 #endif  // PALFILL_PALETTE_CLUT_READER_H_
