@@ -40,15 +40,12 @@ std::string raw_rows(uint32_t width, uint32_t height, uint32_t bits_per_pixel,
     raw.push_back(0);
     std::string row(static_cast<std::size_t>(row_bytes), '\0');
     for (uint32_t x = 0; x < width; ++x) {
-      const uint64_t bit = uint64_t{x} * bits_per_pixel;
       const uint32_t sample = sample_at(x, y);
-      if (bits_per_pixel >= 8) {
-        for (uint32_t b = 0; b < bits_per_pixel / 8; ++b) {
-          row[bit / 8 + b] = static_cast<char>(sample >> (bits_per_pixel - 8 - 8 * b));
-        }
-      } else {
-        const auto shift = static_cast<uint32_t>(8 - bits_per_pixel - bit % 8);
-        row[bit / 8] = static_cast<char>(row[bit / 8] | (sample << shift));
+      for (uint32_t b = 0; b < bits_per_pixel; ++b) {
+        const uint32_t from_low = bits_per_pixel - 1 - b;  // samples wider than 32 bits get zeros
+        if (from_low >= 32 || ((sample >> from_low) & 1u) == 0) continue;
+        const uint64_t bit = uint64_t{x} * bits_per_pixel + b;
+        row[bit / 8] = static_cast<char>(row[bit / 8] | (0x80 >> (bit % 8)));
       }
     }
     raw += row;
