@@ -100,7 +100,8 @@ bool write_bytes(std::FILE* out, const uint8_t* bytes, std::size_t count) {
   return std::fwrite(bytes, 1, count, out) == count;
 }
 
-// Writes the header, then the chunk's data and CRC read from the input.
+// Writes the header, then the chunk's data and CRC read from the input;
+// `finished` here means that this chunk is copied.
 pass_result copy_chunk(chunk_source& source, std::FILE* out, const uint8_t* header,
                        uint32_t length) {
   if (!write_bytes(out, header, chunk_header_size)) return pass_result::write_failed;
