@@ -22,11 +22,8 @@ std::string png_seed(int colour_type, int depth, int idat_count, bool own_palett
       png_signature_bytes() +
       png_chunk("IHDR", ihdr_data(width, height, uint8_t(depth), uint8_t(colour_type)));
   if (own_palette) png += png_chunk("PLTE", std::string(12, '\x40'));
-  const std::size_t part = stream.size() / idat_count + 1;
-  for (std::size_t pos = 0; pos < stream.size(); pos += part) {
-    png += png_chunk("IDAT", stream.substr(pos, part));
-  }
-  return png + png_chunk("tEXt", std::string("Comment\0seed", 12)) + png_chunk("IEND", "");
+  return png + idat_chunks(stream, idat_count) +
+         png_chunk("tEXt", std::string("Comment\0seed", 12)) + png_chunk("IEND", "");
 }
 
 std::string entries(int count) {

@@ -20,13 +20,18 @@ const std::set<std::string> error_lines = {"Error : Unexpected EOF\n", "Error : 
                                            "Error : Unknown depth (3)\n",
                                            "Error : Chunk too large to buffer\n"};
 
+// Header, data and CRC of the chunk whose length field starts at `at`.
+std::size_t chunk_size(const std::string& png, std::size_t at) {
+  return 12 + std::size_t{get_be32(reinterpret_cast<const uint8_t*>(png.data() + at))};
+}
+
 // Offsets of the chunks' length fields, walking by those fields as palfill does.
 std::vector<std::size_t> chunk_starts(const std::string& png) {
   std::vector<std::size_t> starts;
   for (std::size_t at = 8; at + 8 <= png.size();) {
     starts.push_back(at);
     if (png.compare(at + 4, 4, "IEND") == 0) break;
-    at += 12 + std::size_t{get_be32(reinterpret_cast<const uint8_t*>(png.data() + at))};
+    at += chunk_size(png, at);
   }
   return starts;
 }
@@ -35,8 +40,7 @@ std::vector<std::size_t> chunk_starts(const std::string& png) {
 std::string through_first_iend(const std::string& png) {
   const std::vector<std::size_t> starts = chunk_starts(png);
   if (starts.empty() || png.compare(starts.back() + 4, 4, "IEND") != 0) return "";
-  const std::size_t end =
-      starts.back() + 12 + get_be32(reinterpret_cast<const uint8_t*>(png.data() + starts.back()));
+  const std::size_t end = starts.back() + chunk_size(png, starts.back());
   return end <= png.size() ? png.substr(0, end) : "";
 }
 
@@ -50,7 +54,7 @@ bool is_expected_plus_palette(const std::string& output, const std::string& expe
     std::string rest = output.substr(at);
     for (const char* type : {"PLTE", "tRNS"}) {
       if (rest.size() >= 8 && rest.compare(4, 4, type) == 0) {
-        rest.erase(0, 12 + get_be32(reinterpret_cast<const uint8_t*>(rest.data())));
+        rest.erase(0, chunk_size(rest, 0));
       }
     }
     return expected.compare(at, std::string::npos, rest) == 0;

@@ -83,16 +83,20 @@ std::string zlib_stored(const std::string& raw) {
   return out + be32_bytes(adler32(raw));
 }
 
+std::string idat_chunks(const std::string& stream, int idat_count) {
+  const std::size_t part = stream.size() / static_cast<std::size_t>(std::max(idat_count, 1)) + 1;
+  std::string chunks;
+  for (std::size_t pos = 0; pos < stream.size(); pos += part) {
+    chunks += png_chunk("IDAT", stream.substr(pos, part));
+  }
+  return chunks;
+}
+
 std::string indexed_png(uint32_t width, uint32_t height, uint8_t bit_depth,
                         const index_at_fn& index_at, int idat_count) {
-  const std::string stream = zlib_stored(raw_rows(width, height, bit_depth, index_at));
-  std::string png =
-      png_signature_bytes() + png_chunk("IHDR", ihdr_data(width, height, bit_depth, 3));
-  const std::size_t part = stream.size() / static_cast<std::size_t>(std::max(idat_count, 1)) + 1;
-  for (std::size_t pos = 0; pos < stream.size(); pos += part) {
-    png += png_chunk("IDAT", stream.substr(pos, part));
-  }
-  return png + png_chunk("IEND", "");
+  return png_signature_bytes() + png_chunk("IHDR", ihdr_data(width, height, bit_depth, 3)) +
+         idat_chunks(zlib_stored(raw_rows(width, height, bit_depth, index_at)), idat_count) +
+         png_chunk("IEND", "");
 }
 
 std::string clut_bytes(uint8_t header, const std::string& fields, const std::string& entries) {

@@ -25,6 +25,9 @@ std::string raw_rows(uint32_t width, uint32_t height, uint32_t bits_per_pixel,
                      const index_at_fn& sample_at);
 std::string zlib_stored(const std::string& raw);
 
+// `stream` split over `idat_count` IDAT chunks of about equal size.
+std::string idat_chunks(const std::string& stream, int idat_count);
+
 // A palette-less indexed-colour PNG whose image data is split over
 // `idat_count` IDAT chunks.
 std::string indexed_png(uint32_t width, uint32_t height, uint8_t bit_depth,
