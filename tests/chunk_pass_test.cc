@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "png_builder.h"
+#include "reference_pass.h"
 #include "support.h"
 
 namespace {
@@ -175,16 +177,99 @@ TEST_F(pass_test, a_huge_length_field_takes_little_memory) {
 }
 
 #ifndef PALFILL_SANITIZED  // the sanitizers' runtime cannot start under an address-space limit
+// Only a chunk read from a pipe and bound for something that cannot be cut
+// back (here a device) has to be held whole; one too large for the memory
+// is reported. Read from a file, the same chunk streams in a fixed buffer.
 TEST_F(pass_test, a_real_chunk_too_large_to_buffer_is_reported) {
   const std::string big(64 << 20, 'x');
   ASSERT_TRUE(write_file(path("in.png"), sig + png_chunk("IDAT", big) + iend));
   run_options limited;
   limited.address_space_limit = 48ul << 20;
-  const run_result run = run_palfill({path("in.png"), path("out.png")}, limited);
+  limited.pipe_stdin = true;
+  limited.stdin_file = path("in.png");
+  const run_result run = run_palfill({"/dev/stdin", "/dev/null"}, limited);
   EXPECT_EQ(run.out, "Error : Chunk too large to buffer\n");
   EXPECT_EQ(run.status, 1);
+
+  limited.pipe_stdin = false;
+  const run_result streamed = run_palfill({path("in.png"), path("out.png")}, limited);
+  EXPECT_EQ(streamed.status, 0) << streamed.out;
+  EXPECT_EQ(read_file(path("out.png")), read_file(path("in.png")));
 }
 #endif
+
+// The reference pass is checked against the hand-written cases before it
+// judges the streaming pass.
+TEST(reference_pass, gives_the_expected_bytes_of_every_case) {
+  palette_table table;
+  seed_palette_table(table);
+  for (const pass_case& c : pass_cases()) {
+    const reference_output ref = reference_convert(c.input, table);
+    EXPECT_EQ(ref.bytes, c.output) << c.name;
+    EXPECT_EQ(ref.result == pass_result::finished, c.message.empty()) << c.name;
+  }
+}
+
+// How the input and the output can behave: a file's length is known, a
+// pipe's is not; a file can be cut back, a pipe cannot.
+struct stream_mode {
+  const char* name;
+  bool length_known;
+  bool can_cut;
+};
+constexpr stream_mode stream_modes[] = {{"file_to_file", true, true},
+                                        {"file_to_pipe", true, false},
+                                        {"pipe_to_file", false, true},
+                                        {"pipe_to_pipe", false, false}};
+
+reference_output convert_in_memory(const std::string& input, const palette_table& table,
+                                   const stream_mode& mode, std::size_t block_size) {
+  memory_input bytes{reinterpret_cast<const uint8_t*>(input.data()), input.size(), 0};
+  byte_source source = memory_source(bytes, mode.length_known);
+  reference_output out{pass_result::finished, ""};
+  byte_sink sink = memory_sink(out.bytes, mode.can_cut);
+  out.result = convert_png(source, sink, table, block_size);
+  return out;
+}
+
+// Blocks this small put chunk headers, the IHDR bytes looked at and chunk
+// ends across block boundaries at every position.
+TEST(convert_png, agrees_with_the_reference_at_every_cut_in_every_mode) {
+  palette_table table;
+  seed_palette_table(table);
+  for (const pass_case& c : pass_cases()) {
+    for (std::size_t cut = 0; cut <= c.input.size(); ++cut) {
+      const std::string input = c.input.substr(0, cut);
+      const reference_output want = reference_convert(input, table);
+      for (const stream_mode& mode : stream_modes) {
+        for (std::size_t block : {std::size_t{1}, std::size_t{33}, std::size_t{47}, std::size_t{64},
+                                  default_block_size}) {
+          const reference_output got = convert_in_memory(input, table, mode, block);
+          ASSERT_EQ(got.result, want.result)
+              << c.name << " cut at " << cut << ", " << mode.name << ", block " << block;
+          ASSERT_EQ(got.bytes, want.bytes)
+              << c.name << " cut at " << cut << ", " << mode.name << ", block " << block;
+        }
+      }
+    }
+  }
+}
+
+// A failed write ends the pass, except that running out of input, once
+// seen, is the failure reported.
+TEST(convert_png, reports_a_sink_that_fails) {
+  palette_table table;
+  seed_palette_table(table);
+  const std::string png = sig + ihdr(8, 3) + idat + iend;
+  for (const auto& [input, result] :
+       {std::pair{png, pass_result::write_failed},
+        std::pair{png.substr(0, png.size() - 3), pass_result::unexpected_eof}}) {
+    memory_input bytes{reinterpret_cast<const uint8_t*>(input.data()), input.size(), 0};
+    byte_source source = memory_source(bytes, true);
+    byte_sink refusing{[](void*, const uint8_t*, std::size_t) { return false; }, nullptr, nullptr};
+    EXPECT_EQ(convert_png(source, refusing, table), result);
+  }
+}
 
 TEST(chunk_crc, matches_known_png_values) {
   const auto crc_of = [](const std::string& s) {

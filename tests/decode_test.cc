@@ -65,7 +65,7 @@ TEST_F(decode_test, every_pixel_shows_the_colour_of_its_index) {
     std::vector<std::string> clut_arg;
     if (!palette.clut.empty()) {
       ASSERT_TRUE(write_file(path("in.clt"), palette.clut));
-      ASSERT_TRUE(load_clut(path("in.clt").c_str(), table));
+      ASSERT_EQ(load_clut_bytes(palette.clut, table), clut_result::loaded);
       clut_arg.push_back(path("in.clt"));
     }
     for (int depth : {1, 2, 4, 8}) {

@@ -14,10 +14,9 @@
 namespace {
 
 [[noreturn]] void exec_palfill(const std::vector<std::string>& args, const run_options& options,
-                               int stdin_fd, const std::string& out_path,
-                               const std::string& err_path) {
+                               int stdin_fd, int stdout_fd, const std::string& err_path) {
   dup2(stdin_fd, 0);
-  dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+  dup2(stdout_fd, 1);
   dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
   if (options.address_space_limit != 0) {
     const rlimit limit{options.address_space_limit, options.address_space_limit};
@@ -31,6 +30,50 @@ namespace {
   _exit(127);
 }
 
+bool write_all(int fd, const char* bytes, std::size_t size) {
+  for (std::size_t sent = 0; sent < size;) {
+    const ssize_t n = write(fd, bytes + sent, size - sent);
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void feed_stdin(int fd, const run_options& options) {
+  signal(SIGPIPE, SIG_IGN);  // palfill may stop reading early
+  if (options.stdin_file.empty()) {
+    write_all(fd, options.stdin_bytes.data(), options.stdin_bytes.size());
+  } else {
+    const int file = open(options.stdin_file.c_str(), O_RDONLY);
+    std::vector<char> block(1 << 20);
+    for (ssize_t n; (n = read(file, block.data(), block.size())) > 0;) {
+      if (!write_all(fd, block.data(), static_cast<std::size_t>(n))) break;
+    }
+    close(file);
+  }
+  close(fd);
+}
+
+// Standard output as a pipe, drained into `path` by a process of its own so
+// that palfill never waits for the feeding to finish.
+pid_t start_drain(int& stdout_fd, const std::string& path) {
+  int drain[2];
+  if (pipe(drain) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(drain[1]);
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    char block[65536];
+    for (ssize_t n; (n = read(drain[0], block, sizeof block)) > 0;) {
+      write_all(file, block, static_cast<std::size_t>(n));
+    }
+    _exit(0);
+  }
+  close(drain[0]);
+  stdout_fd = drain[1];
+  return pid;
+}
+
 }  // namespace
 
 run_result run_palfill(const std::vector<std::string>& args, const run_options& options) {
@@ -39,29 +82,25 @@ run_result run_palfill(const std::vector<std::string>& args, const run_options& 
   const std::string out_path = std::string(capture_dir) + "/out";
   const std::string err_path = std::string(capture_dir) + "/err";
 
+  // The drain starts first, so that it holds no end of the feeding pipe.
+  int stdout_fd = -1;
+  const pid_t drain_pid = options.stdout_pipe ? start_drain(stdout_fd, out_path) : -1;
+  if (!options.stdout_pipe) stdout_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   int feed[2] = {-1, -1};
   if (options.pipe_stdin && pipe(feed) != 0) return {};
   const int stdin_fd = options.pipe_stdin ? feed[0] : open("/dev/null", O_RDONLY);
   const pid_t pid = fork();
   if (pid == 0) {
     if (options.pipe_stdin) close(feed[1]);
-    exec_palfill(args, options, stdin_fd, out_path, err_path);
+    exec_palfill(args, options, stdin_fd, stdout_fd, err_path);
   }
   close(stdin_fd);
-  if (options.pipe_stdin) {
-    signal(SIGPIPE, SIG_IGN);  // palfill may stop reading early
-    std::size_t sent = 0;
-    while (sent < options.stdin_bytes.size()) {
-      const ssize_t n =
-          write(feed[1], options.stdin_bytes.data() + sent, options.stdin_bytes.size() - sent);
-      if (n <= 0) break;
-      sent += static_cast<std::size_t>(n);
-    }
-    close(feed[1]);
-  }
+  close(stdout_fd);
+  if (options.pipe_stdin) feed_stdin(feed[1], options);
   int wait_status = 0;
   rusage usage{};
   wait4(pid, &wait_status, 0, &usage);
+  if (drain_pid > 0) waitpid(drain_pid, nullptr, 0);
 
   run_result result;
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
@@ -70,6 +109,12 @@ run_result run_palfill(const std::vector<std::string>& args, const run_options& 
   result.peak_rss_kib = usage.ru_maxrss;
   std::filesystem::remove_all(capture_dir);
   return result;
+}
+
+clut_result load_clut_bytes(const std::string& clut, palette_table& table) {
+  memory_input input{reinterpret_cast<const uint8_t*>(clut.data()), clut.size(), 0};
+  byte_source source = memory_source(input, true);
+  return load_clut(source, table);
 }
 
 void temp_dir_test::SetUp() {

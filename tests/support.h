@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "palette/clut_reader.h"
+
 struct run_result {
   int status = -1;  // exit status, or -1 when the process did not exit normally
   std::string out;  // standard output
@@ -15,14 +17,19 @@ struct run_result {
 };
 
 struct run_options {
-  bool pipe_stdin = false;  // feed `stdin_bytes` through a pipe
+  bool pipe_stdin = false;  // feed `stdin_bytes`, or the file `stdin_file`, through a pipe
   std::string stdin_bytes;
+  std::string stdin_file;
+  bool stdout_pipe = false;               // standard output is a pipe rather than a file
   unsigned long address_space_limit = 0;  // bytes; 0 for none
   std::string argv0 = "palfill";
 };
 
 // `args` are the arguments after the invocation name, passed unchanged.
 run_result run_palfill(const std::vector<std::string>& args, const run_options& options = {});
+
+// Loads CLUT bytes held in memory into `table`.
+clut_result load_clut_bytes(const std::string& clut, palette_table& table);
 
 // A fresh folder per test, removed afterwards.
 class temp_dir_test : public ::testing::Test {

@@ -46,6 +46,19 @@ bool on_digit(uint32_t index, uint32_t x, uint32_t y) {
   return (digit_rows[text[cell] - '0'][(y - 11) / 2] >> (2 - column)) & 1;
 }
 
+bool apply_clut(const char* path, palette_table& table) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    std::printf("Error : Can't open file %s\n", path);
+    return false;
+  }
+  byte_source source = file_source(file);
+  const bool loaded = load_clut(source, table) == clut_result::loaded;
+  std::fclose(file);
+  if (!loaded) std::printf("Error : Can't read the CLUT file %s\n", path);
+  return loaded;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,7 +68,7 @@ int main(int argc, char** argv) {
   }
   palette_table table;
   seed_palette_table(table);
-  if (argc == 3 && !load_clut(argv[2], table)) return 1;
+  if (argc == 3 && !apply_clut(argv[2], table)) return 1;
   const auto index_at = [&](uint32_t x, uint32_t y) {
     const uint32_t index = y / swatch * columns + x / swatch;
     return on_digit(index, x % swatch, y % swatch) ? contrasting_index(table, index) : index;

@@ -1,5 +1,9 @@
+#include <vector>
+
 #include "driver/driver.h"
 
 int main(int argc, char** argv) {
-  return run_palfill(argc, argv);
+  std::vector<command_argument> args;
+  for (int i = 0; i < argc; ++i) args.push_back(command_argument{argv[i], argv[i]});
+  return run_palfill(args);
 }

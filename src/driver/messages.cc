@@ -1,41 +1,47 @@
 #include "driver/messages.h"
 
 #include <cstdio>
-#include <cstdlib>
 
-void print_usage(const char* invocation_name) {
-  std::printf("Usage : %s in.png [in.clt] out.png\n", invocation_name);
+namespace {
+
+void print_line(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
-void print_cant_open(const char* path) {
-  std::printf("Error : Can't open file %s\n", path);
+}  // namespace
+
+void print_usage(const std::string& invocation_name) {
+  print_line("Usage : " + invocation_name + " in.png [in.clt] out.png\n");
+}
+
+void print_cant_open(const std::string& path) {
+  print_line("Error : Can't open file " + path + "\n");
 }
 
 void print_unknown_depth(int depth_code) {
-  std::printf("Error : Unknown depth (%d)\n", depth_code);
+  print_line("Error : Unknown depth (" + std::to_string(depth_code) + ")\n");
 }
 
 void print_not_png() {
-  std::printf("Error : Not a PNG format\n");
+  print_line("Error : Not a PNG format\n");
 }
 
-void print_same_file(const char* output_path) {
-  std::printf("Error : Input and output are the same file %s\n", output_path);
+void print_unexpected_eof() {
+  print_line("Error : Unexpected EOF\n");
 }
 
-void print_cant_write(const char* output_path) {
-  std::printf("Error : Can't write file %s\n", output_path);
+void print_same_file(const std::string& output_path) {
+  print_line("Error : Input and output are the same file " + output_path + "\n");
+}
+
+void print_cant_write(const std::string& output_path) {
+  print_line("Error : Can't write file " + output_path + "\n");
 }
 
 void print_chunk_too_large() {
-  std::printf("Error : Chunk too large to buffer\n");
+  print_line("Error : Chunk too large to buffer\n");
 }
 
-void print_finished(const char* input_path, const char* output_path) {
-  std::printf("Finished %s -> %s\n", input_path, output_path);
-}
-
-void die_unexpected_eof() {
-  std::printf("Error : Unexpected EOF\n");
-  std::exit(1);
+void print_finished(const std::string& input_path, const std::string& output_path) {
+  print_line("Finished " + input_path + " -> " + output_path + "\n");
 }

@@ -1,11 +1,11 @@
 #include "palette/clut_reader.h"
 
-#include "driver/files.h"
-#include "driver/messages.h"
+#include <algorithm>
 
 namespace {
 
-constexpr int invalid_depth_code = 3;
+// Entries are read this many at a time.
+constexpr uint32_t entries_per_read = 256;
 
 struct clut_header {
   bool rgb_entries;  // colour model 1; otherwise Y, Cb, Cr
@@ -24,23 +24,19 @@ clut_header split_header(uint8_t byte) {
   return clut_header{(byte & 0x80) != 0, (byte >> 5) & 3, (byte & 0x10) != 0, (byte & 0x08) != 0};
 }
 
-uint8_t read_byte_or_die(std::FILE* clut) {
-  const int c = std::getc(clut);
-  if (c == EOF) die_unexpected_eof();
-  return static_cast<uint8_t>(c);
-}
-
-index_range read_range(std::FILE* clut, int depth_code) {
+// The range field is one byte of two nibbles, two bytes or two 16-bit values.
+bool read_range(byte_source& clut, int depth_code, index_range& range) {
+  uint8_t bytes[4];
+  const std::size_t size = depth_code == 0 ? 1 : depth_code == 1 ? 2 : 4;
+  if (!read_exactly(clut, bytes, size)) return false;
   if (depth_code == 0) {
-    const uint8_t both = read_byte_or_die(clut);
-    return index_range{uint32_t{both} >> 4, uint32_t{both} & 0x0F};
+    range = index_range{uint32_t{bytes[0]} >> 4, uint32_t{bytes[0]} & 0x0F};
+  } else if (depth_code == 1) {
+    range = index_range{bytes[0], bytes[1]};
+  } else {
+    range = index_range{get_be16(bytes), get_be16(bytes + 2)};
   }
-  if (depth_code == 1) {
-    const uint8_t start = read_byte_or_die(clut);
-    return index_range{start, read_byte_or_die(clut)};
-  }
-  const uint16_t start = get_be16(clut);
-  return index_range{start, get_be16(clut)};
+  return true;
 }
 
 index_range default_range(int depth_code) {
@@ -52,22 +48,27 @@ uint8_t clamp_channel(int32_t value) {
   return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
 }
 
-// All four bytes of an entry arrive before any of it is stored.
-void read_entries(std::FILE* clut, bool rgb_entries, index_range range, palette_table& table) {
-  for (uint32_t index = range.start; index <= range.end; ++index) {
-    uint8_t entry[4];
-    if (std::fread(entry, 1, sizeof entry, clut) < sizeof entry) die_unexpected_eof();
-    const rgb_colour colour = rgb_entries ? rgb_colour{entry[0], entry[1], entry[2]}
-                                          : ycbcr_to_rgb(entry[0], entry[1], entry[2]);
-    table[index] = rgba_entry{colour.red, colour.green, colour.blue, entry[3]};
+// Only whole entries are stored: all four bytes arrive before any is used.
+bool read_entries(byte_source& clut, bool rgb_entries, index_range range, palette_table& table) {
+  uint8_t batch[4 * entries_per_read];
+  for (uint32_t index = range.start; index <= range.end;) {
+    const std::size_t want = 4 * std::size_t{std::min(range.end - index + 1, entries_per_read)};
+    const std::size_t got = clut.read(clut.context, batch, want);
+    for (std::size_t at = 0; at + 4 <= got; at += 4, ++index) {
+      const uint8_t* entry = batch + at;
+      const rgb_colour colour = rgb_entries ? rgb_colour{entry[0], entry[1], entry[2]}
+                                            : ycbcr_to_rgb(entry[0], entry[1], entry[2]);
+      table[index] = rgba_entry{colour.red, colour.green, colour.blue, entry[3]};
+    }
+    if (got < want) return false;
   }
+  return true;
 }
 
 }  // namespace
 
-uint16_t get_be16(std::FILE* clut) {
-  const uint8_t high = read_byte_or_die(clut);
-  return static_cast<uint16_t>(high << 8 | read_byte_or_die(clut));
+uint16_t get_be16(const uint8_t* bytes) {
+  return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
 }
 
 rgb_colour ycbcr_to_rgb(uint8_t y, uint8_t cb, uint8_t cr) {
@@ -78,24 +79,19 @@ rgb_colour ycbcr_to_rgb(uint8_t y, uint8_t cb, uint8_t cr) {
       clamp_channel((luma + 132201 * int32_t{cb} - 18109904) / 65536)};
 }
 
-bool load_clut(const char* path, palette_table& table) {
-  std::FILE* clut = open_for_reading(path);
-  if (clut == nullptr) {
-    print_cant_open(path);
-    return false;
+clut_result load_clut(byte_source& clut, palette_table& table) {
+  uint8_t byte;
+  if (!read_exactly(clut, &byte, 1)) return clut_result::unexpected_eof;
+  const clut_header header = split_header(byte);
+  if (header.depth_code == invalid_clut_depth_code) return clut_result::unknown_depth;
+  uint8_t region[8];  // describes where the colours apply; it does not change them
+  if (header.region_flag && !read_exactly(clut, region, sizeof region)) {
+    return clut_result::unexpected_eof;
   }
-  const clut_header header = split_header(read_byte_or_die(clut));
-  if (header.depth_code == invalid_depth_code) {
-    print_unknown_depth(header.depth_code);
-    std::fclose(clut);
-    return false;
+  index_range range = default_range(header.depth_code);
+  if (header.range_flag && !read_range(clut, header.depth_code, range)) {
+    return clut_result::unexpected_eof;
   }
-  if (header.region_flag) {
-    for (int i = 0; i < 4; ++i) get_be16(clut);  // the region does not affect colours
-  }
-  const index_range range =
-      header.range_flag ? read_range(clut, header.depth_code) : default_range(header.depth_code);
-  read_entries(clut, header.rgb_entries, range, table);  // an end below the start stores nothing
-  std::fclose(clut);
-  return true;
+  return read_entries(clut, header.rgb_entries, range, table) ? clut_result::loaded
+                                                              : clut_result::unexpected_eof;
 }

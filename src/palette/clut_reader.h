@@ -14,20 +14,25 @@
 #define PALFILL_PALETTE_CLUT_READER_H_
 
 #include <cstdint>
-#include <cstdio>
 
 #include "palette/palette_table.h"
+#include "stream/byte_stream.h"
 
-// Opens `path` for binary reading, stores its entries into `table` and
-// closes it; an end index below the start stores nothing. Returns false
-// after printing the failure (unopenable file, depth code 3); a short file
-// ends the process through die_unexpected_eof(). Bytes after the last
-// entry are never read.
-bool load_clut(const char* path, palette_table& table);
+enum class clut_result {
+  loaded,          // the whole range is stored (an end below the start stores nothing)
+  unknown_depth,   // the depth code is invalid_clut_depth_code; nothing after the header is read
+  unexpected_eof,  // the file ended inside the header, region, range or an entry
+};
 
-// Two bytes, the first most significant; a missing byte ends the process
-// through die_unexpected_eof().
-uint16_t get_be16(std::FILE* clut);
+constexpr int invalid_clut_depth_code = 3;
+
+// Reads a CLUT file from `clut` and stores its entries into `table`. Bytes
+// after the last entry are never asked for. Entries stored before a
+// failure stay stored.
+clut_result load_clut(byte_source& clut, palette_table& table);
+
+// Two bytes, the first most significant.
+uint16_t get_be16(const uint8_t* bytes);
 
 struct rgb_colour {
   uint8_t red;

@@ -4,8 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
-
-#include "driver/messages.h"
+#include <optional>
 
 namespace {
 
@@ -13,9 +12,11 @@ constexpr uint8_t png_signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 constexpr std::size_t chunk_header_size = 8;
 constexpr std::size_t ihdr_look_ahead = 13;
 constexpr std::size_t max_palette_entries = 256;
-// A chunk whose length the input is not known to cover is buffered in
-// steps that start here and double, so memory follows the bytes that arrive.
-constexpr std::size_t first_growth_step = 64 * 1024;
+// The smallest block still holds an IHDR header and the bytes looked at after it.
+constexpr std::size_t min_block_size = 32;
+// Kept free ahead of the bytes read, so that the palette chunks go in right
+// where they belong and cost no write of their own.
+constexpr std::size_t palette_room = max_palette_chunks_size;
 
 struct run_state {
   int bit_depth = 0;
@@ -23,128 +24,198 @@ struct run_state {
   bool palette_present = false;
 };
 
-// The input as the pass consumes it: the IHDR bytes looked at ahead of
-// copying are handed back here and read again before the file.
-struct chunk_source {
-  std::FILE* file;
-  uint8_t held[ihdr_look_ahead];
-  std::size_t held_pos;
-  std::size_t held_len;
-  uint64_t file_left;  // bytes a seekable file is known to hold past the read position
+// The input as far as it has been read. Bytes before `begin` are written;
+// those from `begin` to `pos` are parsed and wait to be written; those from
+// `pos` to `end` are read and not parsed yet. `begin` never falls below
+// `palette_room` until the palette chunks have gone in.
+struct window {
+  uint8_t* bytes;
+  std::size_t capacity;
+  std::size_t begin;
+  std::size_t pos;
+  std::size_t end;
 };
 
-// Measures what a seekable input holds; a pipe reports nothing and its
-// chunks are buffered as they arrive.
-chunk_source start_source(std::FILE* file) {
-  chunk_source source{file, {}, 0, 0, 0};
-  const long start = std::ftell(file);
-  if (start < 0 || std::fseek(file, 0, SEEK_END) != 0) return source;
-  const long end = std::ftell(file);
-  if (std::fseek(file, start, SEEK_SET) == 0 && end > start) {
-    source.file_left = static_cast<uint64_t>(end - start);
+struct pass {
+  byte_source& in;
+  byte_sink& out;
+  window w;
+  uint64_t read_total;  // bytes `in` has given
+  uint64_t written;     // bytes `out` has taken
+  bool input_ended;
+};
+
+// Empty while the pass goes on; otherwise the result it ends with.
+using pass_end = std::optional<pass_result>;
+constexpr pass_end go_on = std::nullopt;
+
+bool flush_to(pass& p, std::size_t upto) {
+  const std::size_t count = upto - p.w.begin;
+  if (count != 0 && !p.out.write(p.out.context, p.w.bytes + p.w.begin, count)) return false;
+  p.w.begin = upto;
+  p.written += count;
+  return true;
+}
+
+// What `in` may still give; a known length is never read past.
+uint64_t still_readable(const pass& p) {
+  if (!p.in.length_known) return UINT64_MAX;
+  return p.in.length > p.read_total ? p.in.length - p.read_total : 0;
+}
+
+// Fills the free space at the window's end. A short read ends the input,
+// and so does reaching a known length: no write need wait for a read that
+// could only find nothing.
+void read_more(pass& p) {
+  const auto want =
+      static_cast<std::size_t>(std::min<uint64_t>(p.w.capacity - p.w.end, still_readable(p)));
+  const std::size_t got = want == 0 ? 0 : p.in.read(p.in.context, p.w.bytes + p.w.end, want);
+  p.w.end += got;
+  p.read_total += got;
+  p.input_ended = got < want || still_readable(p) == 0;
+}
+
+// Grows the window until `need` bytes fit after the palette room, at most
+// doubling it each time, so that memory follows the bytes that arrive.
+bool grow_for(window& w, uint64_t need) {
+  const std::size_t usable = w.capacity - palette_room;
+  if (need <= usable) return true;
+  const uint64_t target = std::min<uint64_t>(need, uint64_t{usable} * 2);
+  if (target > SIZE_MAX - palette_room) return false;
+  const std::size_t capacity = palette_room + static_cast<std::size_t>(target);
+  auto* grown = static_cast<uint8_t*>(std::realloc(w.bytes, capacity));
+  if (grown == nullptr) return false;
+  w.bytes = grown;
+  w.capacity = capacity;
+  return true;
+}
+
+// Writes what waits before `keep`, moves the bytes from `keep` on to the
+// front and makes the window hold `need` bytes from there.
+pass_end make_room(pass& p, std::size_t keep, uint64_t need) {
+  if (!flush_to(p, keep)) return pass_result::write_failed;
+  window& w = p.w;
+  const std::size_t kept = w.end - keep;
+  std::memmove(w.bytes + palette_room, w.bytes + keep, kept);
+  w.pos = palette_room + (w.pos - keep);
+  w.begin = palette_room;
+  w.end = palette_room + kept;
+  if (!grow_for(w, need)) return pass_result::chunk_too_large;
+  return go_on;
+}
+
+// Makes `count` bytes readable at `pos`, which stands at a chunk boundary.
+// When the input ends first, the output gets every chunk before `pos`.
+pass_end need_at_boundary(pass& p, std::size_t count) {
+  while (p.w.end - p.w.pos < count) {
+    if (p.input_ended) {
+      flush_to(p, p.w.pos);  // the input's end is the failure to report, not this write
+      return pass_result::unexpected_eof;
+    }
+    if (const pass_end end = make_room(p, p.w.pos, 0)) return end;
+    read_more(p);
   }
-  return source;
+  return go_on;
 }
 
-std::size_t read_bytes(chunk_source& source, uint8_t* dest, std::size_t count) {
-  std::size_t got = std::min(count, source.held_len - source.held_pos);
-  std::memcpy(dest, source.held + source.held_pos, got);
-  source.held_pos += got;
-  if (got < count) {
-    const std::size_t from_file = std::fread(dest + got, 1, count - got, source.file);
-    source.file_left -= std::min<uint64_t>(source.file_left, from_file);
-    got += from_file;
+// A chunk cut short: the output ends with its header, whose last byte is at
+// output offset `header_end` - 1, and none of its data.
+pass_result end_at_header(pass& p, uint64_t header_end) {
+  if (p.written <= header_end) {
+    flush_to(p, p.w.begin + static_cast<std::size_t>(header_end - p.written));
+    return pass_result::unexpected_eof;
   }
-  return got;
+  // Data went out already. Without a cut this is a source that held less
+  // than its length said, which nothing can mend now.
+  if (p.out.cut != nullptr && !p.out.cut(p.out.context, header_end)) {
+    return pass_result::write_failed;
+  }
+  return pass_result::unexpected_eof;
 }
 
-void read_exactly_or_die(chunk_source& source, uint8_t* dest, std::size_t count) {
-  if (read_bytes(source, dest, count) < count) die_unexpected_eof();
-}
-
-uint64_t known_available(const chunk_source& source) {
-  return source.held_len - source.held_pos + source.file_left;
-}
-
-enum class body_read { complete, short_input, too_large };
-
-// Reads `count` bytes into a fresh malloc'd buffer that ends exactly
-// `count` bytes long. Fails without keeping any buffer.
-body_read read_chunk_body(chunk_source& source, uint64_t count, uint8_t*& body) {
-  body = nullptr;
-  if (count > SIZE_MAX) return body_read::too_large;
-  const std::size_t size = static_cast<std::size_t>(count);
-  std::size_t capacity =
-      known_available(source) >= count ? size : std::min(size, first_growth_step);
-  std::size_t filled = 0;
+// Copies the data and CRC of the chunk whose header ends at `pos`.
+pass_end copy_body(pass& p, uint64_t body_size) {
+  window& w = p.w;
+  const uint64_t header_end = p.written + (w.pos - w.begin);
+  if (p.in.length_known && (w.end - w.pos) + still_readable(p) < body_size) {
+    return end_at_header(p, header_end);
+  }
+  // Neither known to be complete nor undoable: the chunk waits in memory.
+  const bool hold = !p.in.length_known && p.out.cut == nullptr;
+  std::size_t held_from = w.pos;
+  uint64_t left = body_size;
   for (;;) {
-    auto* grown = static_cast<uint8_t*>(std::realloc(body, capacity));
-    if (grown == nullptr) {
-      std::free(body);
-      body = nullptr;
-      return body_read::too_large;
-    }
-    body = grown;
-    filled += read_bytes(source, body + filled, capacity - filled);
-    if (filled < capacity) {
-      std::free(body);
-      body = nullptr;
-      return body_read::short_input;
-    }
-    if (capacity == size) return body_read::complete;
-    capacity = size - capacity > capacity ? capacity * 2 : size;
+    const auto here = static_cast<std::size_t>(std::min<uint64_t>(left, w.end - w.pos));
+    w.pos += here;
+    left -= here;
+    if (left == 0) return go_on;
+    if (p.input_ended) return end_at_header(p, header_end);
+    const std::size_t keep = hold ? held_from : w.pos;
+    if (const pass_end end = make_room(p, keep, hold ? (w.pos - keep) + left : 0)) return end;
+    held_from = palette_room;
+    read_more(p);
   }
-}
-
-bool write_bytes(std::FILE* out, const uint8_t* bytes, std::size_t count) {
-  return std::fwrite(bytes, 1, count, out) == count;
-}
-
-// Writes the header, then the chunk's data and CRC read from the input;
-// `finished` here means that this chunk is copied.
-pass_result copy_chunk(chunk_source& source, std::FILE* out, const uint8_t* header,
-                       uint32_t length) {
-  if (!write_bytes(out, header, chunk_header_size)) return pass_result::write_failed;
-  uint8_t* body = nullptr;
-  const uint64_t body_size = uint64_t{length} + 4;
-  switch (read_chunk_body(source, body_size, body)) {
-    case body_read::short_input:
-      die_unexpected_eof();
-    case body_read::too_large:
-      return pass_result::chunk_too_large;
-    case body_read::complete:
-      break;
-  }
-  const bool written = write_bytes(out, body, static_cast<std::size_t>(body_size));
-  std::free(body);
-  return written ? pass_result::finished : pass_result::write_failed;
-}
-
-bool has_type(const uint8_t* header, const char* type) {
-  return std::memcmp(header + 4, type, 4) == 0;
-}
-
-// Notes the bit depth and colour type, then hands the 13 bytes back so that
-// the chunk is copied whole, whatever its length field says.
-void look_ahead_ihdr(chunk_source& source, run_state& state) {
-  uint8_t ihdr[ihdr_look_ahead];
-  read_exactly_or_die(source, ihdr, ihdr_look_ahead);
-  state.bit_depth = ihdr[8];
-  state.colour_type = ihdr[9];
-  // The look-ahead consumed any bytes held before it, so the slot is free.
-  std::memcpy(source.held, ihdr, ihdr_look_ahead);
-  source.held_pos = 0;
-  source.held_len = ihdr_look_ahead;
 }
 
 bool needs_palette(const run_state& state) {
   return !state.palette_present && state.colour_type == 3 && state.bit_depth <= 8;
 }
 
-// `chunk` holds the 4 type bytes followed by `data_length` data bytes.
-bool write_built_chunk(std::FILE* out, const uint8_t* chunk, uint32_t data_length) {
-  return put_be32(data_length, out) && write_bytes(out, chunk, 4 + std::size_t{data_length}) &&
-         put_be32(chunk_crc(chunk, 4 + std::size_t{data_length}), out);
+// Puts the palette chunks right before the IDAT header at `pos`, moving the
+// bytes that wait to be written into the room kept ahead of them.
+void insert_palette(window& w, const palette_table& table, uint32_t palette_size) {
+  uint8_t chunks[max_palette_chunks_size];
+  const std::size_t size = emit_palette_chunks(table, palette_size, chunks);
+  std::memmove(w.bytes + w.begin - size, w.bytes + w.begin, w.pos - w.begin);
+  w.begin -= size;
+  std::memcpy(w.bytes + w.pos - size, chunks, size);
+}
+
+bool has_type(const uint8_t* header, const char* type) {
+  return std::memcmp(header + 4, type, 4) == 0;
+}
+
+pass_result run_pass(pass& p, const palette_table& table) {
+  window& w = p.w;
+  if (const pass_end end = need_at_boundary(p, sizeof png_signature)) return *end;
+  if (std::memcmp(w.bytes + w.pos, png_signature, sizeof png_signature) != 0) {
+    return pass_result::not_png;
+  }
+  w.pos += sizeof png_signature;
+
+  run_state state;
+  for (;;) {
+    if (const pass_end end = need_at_boundary(p, chunk_header_size)) return *end;
+    uint8_t header[chunk_header_size];
+    std::memcpy(header, w.bytes + w.pos, chunk_header_size);
+    if (has_type(header, "IHDR")) {
+      // Bit depth and colour type are bytes 8 and 9 after the header,
+      // whatever the length field says.
+      if (const pass_end end = need_at_boundary(p, chunk_header_size + ihdr_look_ahead)) {
+        return *end;
+      }
+      state.bit_depth = w.bytes[w.pos + chunk_header_size + 8];
+      state.colour_type = w.bytes[w.pos + chunk_header_size + 9];
+    } else if (has_type(header, "PLTE")) {
+      state.palette_present = true;
+    } else if (has_type(header, "IDAT") && needs_palette(state)) {
+      insert_palette(w, table, 1u << state.bit_depth);
+      state.palette_present = true;
+    }
+    w.pos += chunk_header_size;
+    if (const pass_end end = copy_body(p, uint64_t{get_be32(header)} + 4)) return *end;
+    if (has_type(header, "IEND")) {
+      return flush_to(p, w.pos) ? pass_result::finished : pass_result::write_failed;
+    }
+  }
+}
+
+// Completes the chunk whose type and data stand at dest + 4: its length
+// before them and its CRC after. Returns the chunk's whole size.
+std::size_t frame_chunk(uint8_t* dest, uint32_t data_length) {
+  put_be32(data_length, dest);
+  put_be32(chunk_crc(dest + 4, 4 + std::size_t{data_length}), dest + 8 + data_length);
+  return 12 + std::size_t{data_length};
 }
 
 constexpr std::array<uint32_t, 256> build_crc_table() {
@@ -167,10 +238,11 @@ uint32_t chunk_crc(const uint8_t* data, std::size_t count) {
   return crc ^ 0xFFFFFFFFu;
 }
 
-bool put_be32(uint32_t value, std::FILE* out) {
-  const uint8_t bytes[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-                            static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-  return write_bytes(out, bytes, 4);
+void put_be32(uint32_t value, uint8_t* dest) {
+  dest[0] = static_cast<uint8_t>(value >> 24);
+  dest[1] = static_cast<uint8_t>(value >> 16);
+  dest[2] = static_cast<uint8_t>(value >> 8);
+  dest[3] = static_cast<uint8_t>(value);
 }
 
 uint32_t get_be32(const uint8_t* bytes) {
@@ -178,47 +250,32 @@ uint32_t get_be32(const uint8_t* bytes) {
          uint32_t{bytes[3]};
 }
 
-bool emit_palette_chunks(std::FILE* out, const palette_table& table, uint32_t palette_size) {
+std::size_t emit_palette_chunks(const palette_table& table, uint32_t palette_size, uint8_t* dest) {
   palette_size = std::min<uint32_t>(palette_size, max_palette_entries);
-  uint8_t chunk[4 + 3 * max_palette_entries];
-  std::memcpy(chunk, "PLTE", 4);
+  std::memcpy(dest + 4, "PLTE", 4);
   bool all_opaque = true;
   for (uint32_t i = 0; i < palette_size; ++i) {
-    chunk[4 + 3 * i] = table[i].red;
-    chunk[5 + 3 * i] = table[i].green;
-    chunk[6 + 3 * i] = table[i].blue;
+    dest[8 + 3 * i] = table[i].red;
+    dest[9 + 3 * i] = table[i].green;
+    dest[10 + 3 * i] = table[i].blue;
     all_opaque = all_opaque && table[i].alpha == 255;
   }
-  if (!write_built_chunk(out, chunk, 3 * palette_size)) return false;
-  if (all_opaque) return true;
-  std::memcpy(chunk, "tRNS", 4);
-  for (uint32_t i = 0; i < palette_size; ++i) chunk[4 + i] = table[i].alpha;
-  return write_built_chunk(out, chunk, palette_size);
+  const std::size_t plte_size = frame_chunk(dest, 3 * palette_size);
+  if (all_opaque) return plte_size;
+  uint8_t* trns = dest + plte_size;
+  std::memcpy(trns + 4, "tRNS", 4);
+  for (uint32_t i = 0; i < palette_size; ++i) trns[8 + i] = table[i].alpha;
+  return plte_size + frame_chunk(trns, palette_size);
 }
 
-pass_result convert_png(std::FILE* in, std::FILE* out, const palette_table& table) {
-  chunk_source source = start_source(in);
-  uint8_t signature[sizeof png_signature];
-  read_exactly_or_die(source, signature, sizeof signature);
-  if (std::memcmp(signature, png_signature, sizeof signature) != 0) {
-    print_not_png();
-    return pass_result::not_png;
-  }
-  if (!write_bytes(out, signature, sizeof signature)) return pass_result::write_failed;
-
-  run_state state;
-  for (;;) {
-    uint8_t header[chunk_header_size];
-    read_exactly_or_die(source, header, chunk_header_size);
-    if (has_type(header, "IHDR")) {
-      look_ahead_ihdr(source, state);
-    } else if (has_type(header, "PLTE")) {
-      state.palette_present = true;
-    } else if (has_type(header, "IDAT") && needs_palette(state)) {
-      if (!emit_palette_chunks(out, table, 1u << state.bit_depth)) return pass_result::write_failed;
-      state.palette_present = true;
-    }
-    const pass_result copied = copy_chunk(source, out, header, get_be32(header));
-    if (copied != pass_result::finished || has_type(header, "IEND")) return copied;
-  }
+pass_result convert_png(byte_source& in, byte_sink& out, const palette_table& table,
+                        std::size_t block_size) {
+  block_size = std::min(std::max(block_size, min_block_size), SIZE_MAX / 2);
+  const std::size_t capacity = palette_room + block_size;
+  auto* bytes = static_cast<uint8_t*>(std::malloc(capacity));
+  if (bytes == nullptr) return pass_result::chunk_too_large;
+  pass p{in, out, window{bytes, capacity, palette_room, palette_room, palette_room}, 0, 0, false};
+  const pass_result result = run_pass(p, table);
+  std::free(p.w.bytes);
+  return result;
 }

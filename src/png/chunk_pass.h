@@ -1,42 +1,55 @@
 // The PNG pass. convert_png() copies a PNG stream from `in` to `out` chunk by
 // chunk, byte for byte (lengths, types, data and CRCs, none checked), up to
-// and including IEND; nothing after IEND is read. When the image is
+// and including IEND; nothing after IEND is copied. When the image is
 // indexed-colour (colour type 3) with a bit depth of 8 or less and no PLTE
 // has gone by when its first IDAT arrives, a PLTE of 2^bit_depth entries from
 // the palette table is written right before that IDAT, followed by a tRNS
 // when any of those entries is not opaque.
 //
-// A short read ends the process through die_unexpected_eof(), leaving what
-// was written so far in `out`. Each chunk is held whole in a buffer of
-// exactly its length + 4 bytes (data and CRC), taken only once the input is
-// known to hold that many bytes or as the bytes actually arrive, so a
-// damaged length field never costs more memory than the input supplies.
-// The pass neither opens nor closes the streams.
+// The pass returns what happened and leaves in `out` what it wrote up to
+// then. When the input ends inside a chunk, `out` ends with that chunk's 8
+// header bytes and none of its data: the pass checks a source of known
+// length before copying a chunk's data, cuts a sink back when the data it
+// already wrote turns out short, and, when the source's length is unknown
+// and the sink cannot cut, holds the chunk until all of it has arrived (the
+// only case in which memory grows with a chunk, and only as its bytes
+// arrive). Otherwise memory stays at one block of `block_size` bytes, read
+// from `in` and written to `out` from the same place, consecutive chunks in
+// one write.
+//
+// Nothing here opens, closes or prints; the caller reports the result.
 #ifndef PALFILL_PNG_CHUNK_PASS_H_
 #define PALFILL_PNG_CHUNK_PASS_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 #include "palette/palette_table.h"
+#include "stream/byte_stream.h"
 
 enum class pass_result {
   finished,         // IEND has been copied
-  not_png,          // the signature differs; "Not a PNG format" is printed, nothing written
-  write_failed,     // a write to `out` failed; the caller reports it
-  chunk_too_large,  // a chunk's bytes could not be buffered; the caller reports it
+  not_png,          // the signature differs; nothing is written
+  unexpected_eof,   // the input ended before IEND
+  write_failed,     // `out` did not take the bytes, or could not be cut back
+  chunk_too_large,  // a chunk that has to be held did not fit in memory
 };
 
-pass_result convert_png(std::FILE* in, std::FILE* out, const palette_table& table);
+constexpr std::size_t default_block_size = std::size_t{256} << 10;
 
-// Writes the PLTE chunk of entries 0 to palette_size - 1 (palette_size at
-// most 256) and, when one of them is not opaque, the tRNS chunk of all their
-// alphas. Returns false when a write fails.
-bool emit_palette_chunks(std::FILE* out, const palette_table& table, uint32_t palette_size);
+pass_result convert_png(byte_source& in, byte_sink& out, const palette_table& table,
+                        std::size_t block_size = default_block_size);
+
+// The most bytes emit_palette_chunks() writes: PLTE and tRNS of 256 entries.
+constexpr std::size_t max_palette_chunks_size = (12 + 3 * 256) + (12 + 256);
+
+// Writes into `dest` the PLTE chunk of entries 0 to palette_size - 1
+// (palette_size at most 256) and, when one of them is not opaque, the tRNS
+// chunk of all their alphas. Returns the number of bytes written.
+std::size_t emit_palette_chunks(const palette_table& table, uint32_t palette_size, uint8_t* dest);
 
 // Big-endian 32-bit values, as every PNG length and CRC is stored.
-bool put_be32(uint32_t value, std::FILE* out);
+void put_be32(uint32_t value, uint8_t* dest);
 uint32_t get_be32(const uint8_t* bytes);
 
 // The CRC-32 that PNG stores after each chunk, over its type and data bytes.
