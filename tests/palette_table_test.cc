@@ -62,4 +62,14 @@ TEST(seed_palette_table, keeps_nothing_from_before) {
   }
 }
 
+TEST(new_seeded_palette_table, equals_a_seeded_table) {
+  palette_table seeded;
+  seed_palette_table(seeded);
+  const owned_palette_table table = new_seeded_palette_table();
+  ASSERT_NE(table, nullptr);
+  for (std::size_t i = 0; i < seeded.size(); ++i) {
+    ASSERT_TRUE(same_colour((*table)[i], seeded[i])) << i;
+  }
+}
+
 }  // namespace

@@ -82,8 +82,12 @@ int run_palfill(const std::vector<command_argument>& args) {
   }
   const run_arguments roles = assign_roles(args);
 
-  palette_table table;
-  seed_palette_table(table);
+  const owned_palette_table owned_table = new_seeded_palette_table();
+  if (owned_table == nullptr) {
+    print_chunk_too_large();  // the one message for memory that is not to be had
+    return 1;
+  }
+  palette_table& table = *owned_table;
   if (roles.clut != nullptr && !apply_clut(*roles.clut, table)) return 1;
 
   std::FILE* in = open_for_reading(roles.input->path);

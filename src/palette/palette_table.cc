@@ -1,6 +1,7 @@
 #include "palette/palette_table.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -59,4 +60,20 @@ const std::array<rgba_entry, fixed_default_count> fixed_default_colours = built_
 void seed_palette_table(palette_table& table) {
   table.fill(rgba_entry{0, 0, 0, 0});
   std::copy(fixed_default_colours.begin(), fixed_default_colours.end(), table.begin());
+}
+
+namespace {
+
+void free_palette_table(palette_table* table) {
+  std::free(table);
+}
+
+}  // namespace
+
+owned_palette_table new_seeded_palette_table() {
+  auto* table = static_cast<palette_table*>(std::calloc(1, sizeof(palette_table)));
+  if (table != nullptr) {
+    std::copy(fixed_default_colours.begin(), fixed_default_colours.end(), table->begin());
+  }
+  return owned_palette_table(table, free_palette_table);
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 struct rgba_entry {
   uint8_t red;
@@ -25,5 +26,12 @@ using palette_table = std::array<rgba_entry, palette_table_entries>;
 extern const std::array<rgba_entry, fixed_default_count> fixed_default_colours;
 
 void seed_palette_table(palette_table& table);
+
+// A table as seed_palette_table() leaves it, in memory of its own that
+// starts out zeroed, so that only the default colours are written: pages
+// of the table that a run never touches then cost it nothing. Null when
+// the memory is not to be had.
+using owned_palette_table = std::unique_ptr<palette_table, void (*)(palette_table*)>;
+owned_palette_table new_seeded_palette_table();
 
 #endif  // PALFILL_PALETTE_PALETTE_TABLE_H_
