@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "png_builder.h"
-#include "reference_pass.h"
+#include "reference.h"
 #include "support.h"
 
 namespace {
@@ -222,16 +222,6 @@ constexpr stream_mode stream_modes[] = {{"file_to_file", true, true},
                                         {"pipe_to_file", false, true},
                                         {"pipe_to_pipe", false, false}};
 
-reference_output convert_in_memory(const std::string& input, const palette_table& table,
-                                   const stream_mode& mode, std::size_t block_size) {
-  memory_input bytes{reinterpret_cast<const uint8_t*>(input.data()), input.size(), 0};
-  byte_source source = memory_source(bytes, mode.length_known);
-  reference_output out{pass_result::finished, ""};
-  byte_sink sink = memory_sink(out.bytes, mode.can_cut);
-  out.result = convert_png(source, sink, table, block_size);
-  return out;
-}
-
 // Blocks this small put chunk headers, the IHDR bytes looked at and chunk
 // ends across block boundaries at every position.
 TEST(convert_png, agrees_with_the_reference_at_every_cut_in_every_mode) {
@@ -244,7 +234,8 @@ TEST(convert_png, agrees_with_the_reference_at_every_cut_in_every_mode) {
       for (const stream_mode& mode : stream_modes) {
         for (std::size_t block : {std::size_t{1}, std::size_t{33}, std::size_t{47}, std::size_t{64},
                                   default_block_size}) {
-          const reference_output got = convert_in_memory(input, table, mode, block);
+          const reference_output got =
+              convert_in_memory(input, table, mode.length_known, mode.can_cut, block);
           ASSERT_EQ(got.result, want.result)
               << c.name << " cut at " << cut << ", " << mode.name << ", block " << block;
           ASSERT_EQ(got.bytes, want.bytes)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "png_builder.h"
+#include "reference.h"
 #include "support.h"
 
 namespace {
@@ -96,6 +97,26 @@ TEST_F(clut_test, stores_exactly_the_range_the_header_announces) {
     }
     for (int index : c.untouched) {
       EXPECT_EQ(std::memcmp(&table[index], &seeded[index], sizeof(rgba_entry)), 0) << index;
+    }
+  }
+}
+
+// Read in batches, the file must still fail exactly where the plain
+// field-by-field reading does, and leave the same table behind.
+TEST(load_clut, agrees_with_the_reference_at_every_cut) {
+  std::vector<std::string> cluts;
+  for (const load_case& c : load_cases()) cluts.push_back(c.clut);
+  cluts.push_back(clut_bytes(0xE0, "", numbered_entries(2)));
+  cluts.push_back(clut_bytes(0xA0, "", numbered_entries(300)));  // crosses a batch
+  for (const std::string& clut : cluts) {
+    const std::size_t step = clut.size() > 2000 ? 997 : 1;
+    for (std::size_t cut = 0; cut <= clut.size(); cut += step) {
+      palette_table got, want;
+      seed_palette_table(got);
+      seed_palette_table(want);
+      const std::string bytes = clut.substr(0, cut);
+      ASSERT_EQ(load_clut_bytes(bytes, got), reference_load_clut(bytes, want)) << cut;
+      ASSERT_EQ(std::memcmp(got.data(), want.data(), sizeof got), 0) << cut;
     }
   }
 }

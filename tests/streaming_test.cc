@@ -11,7 +11,7 @@
 
 #include "png/chunk_pass.h"
 #include "png_builder.h"
-#include "reference_pass.h"
+#include "reference.h"
 #include "support.h"
 
 namespace {
@@ -180,12 +180,9 @@ TEST_F(streaming_test, file_pipe_and_memory_agree_at_every_cut) {
     const reference_output want = reference_convert(input, table);
     ASSERT_TRUE(write_file(in, input));
 
-    memory_input bytes{reinterpret_cast<const uint8_t*>(input.data()), input.size(), 0};
-    byte_source source = memory_source(bytes, false);
-    std::string memory_out;
-    byte_sink sink = memory_sink(memory_out, false);
-    EXPECT_EQ(convert_png(source, sink, table, 40), want.result);
-    EXPECT_EQ(memory_out, want.bytes);
+    const reference_output in_memory = convert_in_memory(input, table, false, false, 40);
+    EXPECT_EQ(in_memory.result, want.result);
+    EXPECT_EQ(in_memory.bytes, want.bytes);
 
     const run_result from_file = run_palfill({in, out});
     EXPECT_EQ(read_file(out), want.bytes);

@@ -1,0 +1,100 @@
+#include "reference.h"
+
+#include <cstdint>
+
+#include "png_builder.h"
+
+namespace {
+
+uint32_t length_at(const std::string& bytes, std::size_t at) {
+  return get_be32(reinterpret_cast<const uint8_t*>(bytes.data() + at));
+}
+
+std::string palette_chunks(const palette_table& table, uint32_t entries) {
+  std::string plte, trns;
+  bool opaque = true;
+  for (uint32_t i = 0; i < entries; ++i) {
+    plte += std::string{char(table[i].red), char(table[i].green), char(table[i].blue)};
+    trns += char(table[i].alpha);
+    opaque = opaque && table[i].alpha == 255;
+  }
+  return png_chunk("PLTE", plte) + (opaque ? "" : png_chunk("tRNS", trns));
+}
+
+}  // namespace
+
+reference_output reference_convert(const std::string& input, const palette_table& table) {
+  if (input.size() < 8) return {pass_result::unexpected_eof, ""};
+  if (input.compare(0, 8, png_signature_bytes()) != 0) return {pass_result::not_png, ""};
+  std::string out = input.substr(0, 8);
+  int depth = 0, colour_type = -1;
+  bool palette = false;
+  for (std::size_t at = 8;;) {
+    if (input.size() - at < 8) return {pass_result::unexpected_eof, out};
+    const std::string type = input.substr(at + 4, 4);
+    if (type == "IHDR") {
+      if (input.size() - at < 21) return {pass_result::unexpected_eof, out};
+      depth = static_cast<uint8_t>(input[at + 16]);
+      colour_type = static_cast<uint8_t>(input[at + 17]);
+    } else if (type == "PLTE") {
+      palette = true;
+    } else if (type == "IDAT" && !palette && colour_type == 3 && depth <= 8) {
+      out += palette_chunks(table, 1u << depth);
+      palette = true;
+    }
+    out += input.substr(at, 8);
+    const uint64_t body = uint64_t{length_at(input, at)} + 4;
+    if (input.size() - at - 8 < body) return {pass_result::unexpected_eof, out};
+    out += input.substr(at + 8, static_cast<std::size_t>(body));
+    at += 8 + static_cast<std::size_t>(body);
+    if (type == "IEND") return {pass_result::finished, out};
+  }
+}
+
+clut_result reference_load_clut(const std::string& clut, palette_table& table) {
+  std::size_t at = 0;
+  const auto next = [&](uint32_t& value) {
+    if (at == clut.size()) return false;
+    value = static_cast<uint8_t>(clut[at++]);
+    return true;
+  };
+  uint32_t header = 0, start = 0, end = 0, a = 0, b = 0;
+  if (!next(header)) return clut_result::unexpected_eof;
+  const uint32_t depth = header >> 5 & 3;
+  if (depth == 3) return clut_result::unknown_depth;
+  for (int i = 0; i < 8 && (header & 0x10); ++i) {
+    if (!next(a)) return clut_result::unexpected_eof;
+  }
+  end = depth == 0 ? 15 : depth == 1 ? 255 : 65535;
+  if ((header & 0x08) && depth == 0) {
+    if (!next(a)) return clut_result::unexpected_eof;
+    start = a >> 4;
+    end = a & 15;
+  } else if ((header & 0x08) && depth == 1) {
+    if (!next(start) || !next(end)) return clut_result::unexpected_eof;
+  } else if (header & 0x08) {
+    uint32_t c = 0, d = 0;
+    if (!next(a) || !next(b) || !next(c) || !next(d)) return clut_result::unexpected_eof;
+    start = a << 8 | b;
+    end = c << 8 | d;
+  }
+  for (uint32_t index = start; index <= end; ++index) {
+    if (clut.size() - at < 4) return clut_result::unexpected_eof;
+    const auto byte = [&](int i) { return static_cast<uint8_t>(clut[at + i]); };
+    const rgb_colour rgb = (header & 0x80) ? rgb_colour{byte(0), byte(1), byte(2)}
+                                           : ycbcr_to_rgb(byte(0), byte(1), byte(2));
+    table[index] = rgba_entry{rgb.red, rgb.green, rgb.blue, byte(3)};
+    at += 4;
+  }
+  return clut_result::loaded;
+}
+
+reference_output convert_in_memory(const std::string& input, const palette_table& table,
+                                   bool length_known, bool can_cut, std::size_t block_size) {
+  memory_input bytes{reinterpret_cast<const uint8_t*>(input.data()), input.size(), 0};
+  byte_source source = memory_source(bytes, length_known);
+  reference_output out{pass_result::finished, ""};
+  byte_sink sink = memory_sink(out.bytes, can_cut);
+  out.result = convert_png(source, sink, table, block_size);
+  return out;
+}
