@@ -125,6 +125,7 @@ std::vector<pass_case> pass_cases() {
 class pass_test : public temp_dir_test {};
 
 TEST_F(pass_test, writes_exactly_the_expected_bytes_from_a_file_and_from_a_pipe) {
+  const bool through_pipes = posix_part("a pipe as /dev/stdin");
   for (const pass_case& c : pass_cases()) {
     SCOPED_TRACE(c.name);
     const std::string in = path("in.png"), out = path("out.png");
@@ -135,6 +136,7 @@ TEST_F(pass_test, writes_exactly_the_expected_bytes_from_a_file_and_from_a_pipe)
     EXPECT_EQ(from_file.status, c.message.empty() ? 0 : 1);
     EXPECT_EQ(from_file.err, "");
     EXPECT_EQ(read_file(out), c.output);
+    if (!through_pipes) continue;
 
     run_options piped;
     piped.pipe_stdin = true;
@@ -159,6 +161,7 @@ TEST_F(pass_test, any_changed_signature_byte_is_not_a_png_and_leaves_an_empty_ou
 
 // A length field claiming gigabytes costs memory only for bytes that arrive.
 TEST_F(pass_test, a_huge_length_field_takes_little_memory) {
+  SKIP_UNDER_LAUNCHER("palfill's own peak memory and a pipe as /dev/stdin");
   const std::string input = sig + header(0xFFFFFFF0, "IDAT") + std::string(28, 'x');
   ASSERT_TRUE(write_file(path("in.png"), input));
   run_options piped;
@@ -181,6 +184,7 @@ TEST_F(pass_test, a_huge_length_field_takes_little_memory) {
 // back (here a device) has to be held whole; one too large for the memory
 // is reported. Read from a file, the same chunk streams in a fixed buffer.
 TEST_F(pass_test, a_real_chunk_too_large_to_buffer_is_reported) {
+  SKIP_UNDER_LAUNCHER("RLIMIT_AS and a pipe as /dev/stdin");
   const std::string big(64 << 20, 'x');
   ASSERT_TRUE(write_file(path("in.png"), sig + png_chunk("IDAT", big) + iend));
   run_options limited;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -27,6 +29,7 @@ class driver_test : public temp_dir_test {
 };
 
 TEST_F(driver_test, fewer_than_two_arguments_print_usage_with_the_invocation_name) {
+  SKIP_UNDER_LAUNCHER("a chosen argv[0]");
   run_options named;
   named.argv0 = "./bin/palfill";
   for (const std::vector<std::string>& args :
@@ -102,6 +105,7 @@ TEST_F(driver_test, an_output_that_cannot_be_created_is_named) {
 // A full disk must not pass for success, whether the pass itself or the
 // final flush meets it.
 TEST_F(driver_test, a_failed_write_is_reported_and_never_finished) {
+  SKIP_UNDER_LAUNCHER("/dev/full");
   ASSERT_TRUE(
       write_file(path("big.png"), indexed_png(
                                       512, 512, 8, [](uint32_t x, uint32_t) { return x; }, 5)));
@@ -110,6 +114,57 @@ TEST_F(driver_test, a_failed_write_is_reported_and_never_finished) {
     EXPECT_EQ(run.out, "Error : Can't write file /dev/full\n");
     EXPECT_EQ(run.status, 1);
   }
+}
+
+// Names in any script open, and every line repeats them as typed.
+TEST_F(driver_test, names_in_any_script_open_and_are_printed_as_typed) {
+  std::filesystem::create_directory(path("番組 データ"));
+  const std::string in = path("番組 データ/画像①.png"), table = path("カラー表.clt"),
+                    out = path("出力 画像.png"), missing = path("無い.png");
+  ASSERT_TRUE(write_file(in, png));
+  ASSERT_TRUE(write_file(table, clut));
+  ASSERT_EQ(run_palfill({path("in.png"), path("in.clt"), path("plain.png")}).status, 0);
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{in, table, out}, "Finished " + in + " -> " + out + "\n"},
+      {{missing, out}, "Error : Can't open file " + missing + "\n"},
+      {{in, missing, out}, "Error : Can't open file " + missing + "\n"},
+      {{in, in}, "Error : Input and output are the same file " + in + "\n"},
+  };
+  for (const auto& c : cases) {
+    const run_result run = run_palfill(c.args);
+    EXPECT_EQ(run.out, c.message);
+    EXPECT_EQ(run.err, "");
+  }
+  EXPECT_EQ(read_file(out), read_file(path("plain.png")));
+  EXPECT_EQ(read_file(in), png);
+}
+
+// Windows takes a name in either case and with either slash as the same
+// file; creating the output must not empty the input then either.
+TEST_F(driver_test, windows_spellings_of_the_input_are_the_same_file) {
+  if (!under_launcher()) GTEST_SKIP() << "spellings that only Windows takes as one file";
+  std::string upper = path("in.png"), backslashes = path("in.png");
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  std::replace(backslashes.begin(), backslashes.end(), '/', '\\');
+  ASSERT_EQ(link(path("in.png").c_str(), path("hard.png").c_str()), 0);
+  for (const std::string& out : {upper, backslashes, path("hard.png")}) {
+    const run_result run = run_palfill({path("in.png"), out});
+    EXPECT_EQ(run.out, "Error : Input and output are the same file " + out + "\n");
+    EXPECT_EQ(read_file(path("in.png")), png);
+  }
+}
+
+// The line ends as the platform ends a line of text: LF, CRLF on Windows.
+TEST_F(driver_test, the_line_ends_as_the_platform_ends_text) {
+  const std::string end = under_launcher() ? "\r\n" : "\n";
+  const run_result done = run_palfill({path("in.png"), path("out.png")});
+  EXPECT_EQ(done.raw_out, "Finished " + path("in.png") + " -> " + path("out.png") + end);
+  const run_result failed = run_palfill({path("missing.png"), path("out.png")});
+  EXPECT_EQ(failed.raw_out, "Error : Can't open file " + path("missing.png") + end);
 }
 
 }  // namespace

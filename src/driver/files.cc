@@ -2,14 +2,27 @@
 
 #include <system_error>
 
+namespace {
+
+// std::fopen takes no UTF-16 name, so Windows needs the C runtime's own.
+std::FILE* open_file(const std::filesystem::path& path, bool for_writing) {
+#ifdef _WIN32
+  return _wfopen(path.c_str(), for_writing ? L"wb" : L"rb");
+#else
+  return std::fopen(path.c_str(), for_writing ? "wb" : "rb");
+#endif
+}
+
+}  // namespace
+
 std::FILE* open_for_reading(const std::filesystem::path& path) {
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) return nullptr;
-  return std::fopen(path.c_str(), "rb");
+  return open_file(path, false);
 }
 
 std::FILE* open_for_writing(const std::filesystem::path& path) {
-  return std::fopen(path.c_str(), "wb");
+  return open_file(path, true);
 }
 
 bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {

@@ -2,9 +2,29 @@
 
 #include <cstdio>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include "driver/utf8.h"
+#endif
+
 namespace {
 
+// The line is UTF-8 on Windows, the bytes as typed elsewhere. A Windows
+// console gets it through its wide-character output, which shows every
+// name whatever the console's code page; a file or a pipe gets the UTF-8.
+// Standard output stays in text mode there, so the line ends in CRLF.
 void print_line(const std::string& line) {
+#ifdef _WIN32
+  if (_isatty(_fileno(stdout))) {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_U16TEXT);
+    const std::u16string wide = utf16_from_utf8(line);
+    std::fputws(reinterpret_cast<const wchar_t*>(wide.c_str()), stdout);
+    return;
+  }
+#endif
   std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
