@@ -96,7 +96,8 @@ pass_end make_room(pass& p, std::size_t keep, uint64_t need) {
   if (!flush_to(p, keep)) return pass_result::write_failed;
   window& w = p.w;
   const std::size_t kept = w.end - keep;
-  std::memmove(w.bytes + palette_room, w.bytes + keep, kept);
+  // A held chunk already stands at the front after its first refill.
+  if (keep != palette_room) std::memmove(w.bytes + palette_room, w.bytes + keep, kept);
   w.pos = palette_room + (w.pos - keep);
   w.begin = palette_room;
   w.end = palette_room + kept;
