@@ -46,8 +46,8 @@ byte_source file_source(std::FILE* file);
 byte_source file_source(std::FILE* file, uint64_t length);
 
 // A stream opened for binary writing. The version with a path can cut back
-// the regular file of that name, which the stream writes to without
-// buffering of its own, so that the cut meets every byte written.
+// the regular file of that name: it flushes the stream first, so that the
+// cut meets every byte written.
 byte_sink file_sink(std::FILE* file);
 struct cuttable_file {
   std::FILE* file;
