@@ -108,6 +108,7 @@ TEST(load_clut, agrees_with_the_reference_at_every_cut) {
   for (const load_case& c : load_cases()) cluts.push_back(c.clut);
   cluts.push_back(clut_bytes(0xE0, "", numbered_entries(2)));
   cluts.push_back(clut_bytes(0xA0, "", numbered_entries(300)));  // crosses a batch
+  cluts.push_back(png_signature_bytes() + numbered_entries(2));  // a PNG past its 8th byte
   for (const std::string& clut : cluts) {
     const std::size_t step = clut.size() > 2000 ? 997 : 1;
     for (std::size_t cut = 0; cut <= clut.size(); cut += step) {
@@ -140,6 +141,7 @@ TEST_F(clut_test, a_bad_clut_ends_the_run_before_the_output_exists) {
       {"cut_in_16bit_range", clut_bytes(0xC8, std::string("\0\1\0", 3), ""), eof},
       {"cut_inside_an_entry", clut_bytes(0x80, "", numbered_entries(15) + "abc"), eof},
       {"255_of_256_entries", clut_bytes(0xA0, "", numbered_entries(255)), eof},
+      {"a_png", png_signature_bytes(), "Error : Not a CLUT file " + path("in.clt") + "\n"},
   };
   ASSERT_TRUE(write_file(path("in.png"),
                          indexed_png(4, 4, 4, [](uint32_t x, uint32_t y) { return x + 4 * y; })));

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -83,6 +84,9 @@ TEST_F(driver_test, failures_before_the_pass_name_the_file_and_leave_the_output_
        "Error : Input and output are the same file " + path("hard.png") + "\n"},
       {{in, path("in.clt"), path("in.clt")},
        "Error : Input and output are the same file " + path("in.clt") + "\n"},
+      // The CLUT named last: the image in its place is refused, and the
+      // CLUT, now in the output's place, is left alone.
+      {{in, in, path("in.clt")}, "Error : Not a CLUT file " + in + "\n"},
   };
   for (const auto& c : cases) {
     const run_result run = run_palfill(c.args);
@@ -140,6 +144,39 @@ TEST_F(driver_test, names_in_any_script_open_and_are_printed_as_typed) {
   }
   EXPECT_EQ(read_file(out), read_file(path("plain.png")));
   EXPECT_EQ(read_file(in), png);
+}
+
+// However standard output leads into the output file, the image is
+// written whole and the line follows it.
+TEST_F(driver_test, the_line_follows_the_image_when_standard_output_is_the_output) {
+  SKIP_UNDER_LAUNCHER("a POSIX shell's redirections");
+  ASSERT_TRUE(write_file(path("cut.png"), png.substr(0, png.size() - 20)));
+  ASSERT_EQ(run_palfill({path("in.png"), path("want.png")}).status, 0);
+  ASSERT_EQ(run_palfill({path("cut.png"), path("want-cut.png")}).status, 1);
+  const std::string whole = read_file(path("want.png")), cut = read_file(path("want-cut.png"));
+  const struct {
+    const char* command;
+    std::string file;
+  } cases[] = {
+      {"palfill in.png /dev/stdout > out.png", whole + "Finished in.png -> /dev/stdout\n"},
+      {"palfill in.png out.png > out.png", whole + "Finished in.png -> out.png\n"},
+      {"palfill in.png /dev/stdout >> out.png", whole + "Finished in.png -> /dev/stdout\n"},
+      {"palfill in.png out.png >> out.png", whole + "Finished in.png -> out.png\n"},
+      {"palfill in.png /dev/stdout 1<> out.png", whole + "Finished in.png -> /dev/stdout\n"},
+      {"palfill in.png out.png 1<> out.png", whole + "Finished in.png -> out.png\n"},
+      {"palfill cut.png /dev/stdout > out.png", cut + "Error : Unexpected EOF\n"},
+      {"palfill cut.png out.png 1<> out.png", cut + "Error : Unexpected EOF\n"},
+      {"palfill in.png /dev/stdout | cat > out.png", whole + "Finished in.png -> /dev/stdout\n"},
+  };
+  const std::string binary = PALFILL_BINARY;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    ASSERT_TRUE(write_file(path("out.png"), std::string(5000, 'x')));  // left from before
+    const std::string command =
+        "cd '" + path("") + "' && palfill() { '" + binary + "' \"$@\"; } && " + c.command;
+    std::system(command.c_str());
+    EXPECT_TRUE(read_file(path("out.png")) == c.file);
+  }
 }
 
 // Windows takes a name in either case and with either slash as the same

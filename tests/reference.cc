@@ -52,6 +52,7 @@ reference_output reference_convert(const std::string& input, const palette_table
 }
 
 clut_result reference_load_clut(const std::string& clut, palette_table& table) {
+  if (clut.compare(0, 8, png_signature_bytes()) == 0) return clut_result::not_a_clut;
   std::size_t at = 0;
   const auto next = [&](uint32_t& value) {
     if (at == clut.size()) return false;

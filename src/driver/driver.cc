@@ -41,6 +41,7 @@ bool apply_clut(const command_argument& clut, palette_table& table) {
   std::fclose(file);
   if (result == clut_result::unknown_depth) print_unknown_depth(invalid_clut_depth_code);
   if (result == clut_result::unexpected_eof) print_unexpected_eof();
+  if (result == clut_result::not_a_clut) print_not_a_clut(clut.text);
   return result == clut_result::loaded;
 }
 
@@ -118,5 +119,6 @@ int run_palfill(const std::vector<command_argument>& args) {
   std::fclose(in);
   // Closing may still meet a write error the pass could not see.
   const bool output_complete = std::fclose(out) == 0;
+  move_stdout_past_output(roles.output->path);
   return report_pass(result, output_complete, roles);
 }

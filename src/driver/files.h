@@ -25,4 +25,10 @@ bool names_regular_file(const std::filesystem::path& path);
 // The size of a regular file; false for anything else.
 bool regular_file_size(const std::filesystem::path& path, uint64_t& size);
 
+// When standard output is the regular file that `output` names (as with
+// `palfill in.png /dev/stdout > out.png`), moves standard output to that
+// file's end, so that the line follows the image instead of overwriting
+// its first bytes. Anything else on standard output is left as it is.
+void move_stdout_past_output(const std::filesystem::path& output);
+
 #endif  // PALFILL_DRIVER_FILES_H_

@@ -46,6 +46,10 @@ void print_not_png() {
   print_line("Error : Not a PNG format\n");
 }
 
+void print_not_a_clut(const std::string& path) {
+  print_line("Error : Not a CLUT file " + path + "\n");
+}
+
 void print_unexpected_eof() {
   print_line("Error : Unexpected EOF\n");
 }

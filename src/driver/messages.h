@@ -10,6 +10,7 @@ void print_usage(const std::string& invocation_name);
 void print_cant_open(const std::string& path);
 void print_unknown_depth(int depth_code);
 void print_not_png();
+void print_not_a_clut(const std::string& path);
 void print_unexpected_eof();
 void print_same_file(const std::string& output_path);
 void print_cant_write(const std::string& output_path);

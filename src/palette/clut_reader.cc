@@ -1,6 +1,9 @@
 #include "palette/clut_reader.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "png/png_signature.h"
 
 namespace {
 
@@ -65,6 +68,42 @@ bool read_entries(byte_source& clut, bool rgb_entries, index_range range, palett
   return true;
 }
 
+// The first bytes, read ahead to look for the PNG signature, handed out
+// again before the rest of the file.
+struct looked_ahead {
+  uint8_t bytes[sizeof png_signature];
+  std::size_t size;
+  std::size_t pos;
+  byte_source& rest;
+  bool rest_ended;  // a short look-ahead read: the file is not read again
+};
+
+std::size_t read_looked_ahead(void* context, uint8_t* dest, std::size_t count) {
+  auto* source = static_cast<looked_ahead*>(context);
+  const std::size_t first = std::min(count, source->size - source->pos);
+  if (first != 0) std::memcpy(dest, source->bytes + source->pos, first);
+  source->pos += first;
+  if (first == count || source->rest_ended) return first;
+  return first + source->rest.read(source->rest.context, dest + first, count - first);
+}
+
+clut_result load_entries(byte_source& clut, palette_table& table) {
+  uint8_t byte;
+  if (!read_exactly(clut, &byte, 1)) return clut_result::unexpected_eof;
+  const clut_header header = split_header(byte);
+  if (header.depth_code == invalid_clut_depth_code) return clut_result::unknown_depth;
+  uint8_t region[8];  // describes where the colours apply; it does not change them
+  if (header.region_flag && !read_exactly(clut, region, sizeof region)) {
+    return clut_result::unexpected_eof;
+  }
+  index_range range = default_range(header.depth_code);
+  if (header.range_flag && !read_range(clut, header.depth_code, range)) {
+    return clut_result::unexpected_eof;
+  }
+  return read_entries(clut, header.rgb_entries, range, table) ? clut_result::loaded
+                                                              : clut_result::unexpected_eof;
+}
+
 }  // namespace
 
 uint16_t get_be16(const uint8_t* bytes) {
@@ -80,18 +119,12 @@ rgb_colour ycbcr_to_rgb(uint8_t y, uint8_t cb, uint8_t cr) {
 }
 
 clut_result load_clut(byte_source& clut, palette_table& table) {
-  uint8_t byte;
-  if (!read_exactly(clut, &byte, 1)) return clut_result::unexpected_eof;
-  const clut_header header = split_header(byte);
-  if (header.depth_code == invalid_clut_depth_code) return clut_result::unknown_depth;
-  uint8_t region[8];  // describes where the colours apply; it does not change them
-  if (header.region_flag && !read_exactly(clut, region, sizeof region)) {
-    return clut_result::unexpected_eof;
+  looked_ahead ahead{{}, 0, 0, clut, false};
+  ahead.size = clut.read(clut.context, ahead.bytes, sizeof ahead.bytes);
+  ahead.rest_ended = ahead.size < sizeof ahead.bytes;
+  if (!ahead.rest_ended && std::memcmp(ahead.bytes, png_signature, sizeof png_signature) == 0) {
+    return clut_result::not_a_clut;
   }
-  index_range range = default_range(header.depth_code);
-  if (header.range_flag && !read_range(clut, header.depth_code, range)) {
-    return clut_result::unexpected_eof;
-  }
-  return read_entries(clut, header.rgb_entries, range, table) ? clut_result::loaded
-                                                              : clut_result::unexpected_eof;
+  byte_source source{read_looked_ahead, &ahead, false, 0};
+  return load_entries(source, table);
 }

@@ -22,13 +22,16 @@ enum class clut_result {
   loaded,          // the whole range is stored (an end below the start stores nothing)
   unknown_depth,   // the depth code is invalid_clut_depth_code; nothing after the header is read
   unexpected_eof,  // the file ended inside the header, region, range or an entry
+  not_a_clut,      // it begins with the PNG signature; nothing is stored
 };
 
 constexpr int invalid_clut_depth_code = 3;
 
 // Reads a CLUT file from `clut` and stores its entries into `table`. Bytes
 // after the last entry are never asked for. Entries stored before a
-// failure stay stored.
+// failure stay stored. A file that begins with the 8 bytes of the PNG
+// signature is refused before anything is stored: it is an image named
+// where the CLUT goes, and no CLUT begins that way.
 clut_result load_clut(byte_source& clut, palette_table& table);
 
 // Two bytes, the first most significant.

@@ -6,9 +6,10 @@
 #include <cstring>
 #include <optional>
 
+#include "png/png_signature.h"
+
 namespace {
 
-constexpr uint8_t png_signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 constexpr std::size_t chunk_header_size = 8;
 constexpr std::size_t ihdr_look_ahead = 13;
 constexpr std::size_t max_palette_entries = 256;
