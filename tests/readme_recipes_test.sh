@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Runs the batch recipes exactly as README.md shows them (every sh block of
+# its "Converting thousands of files" section) over a tree of awkward names,
+# two files of one name and damaged files. Every output must equal a single
+# run's output for its input, failed.txt must list exactly the failures,
+# each with its line, and without palfill on PATH a recipe must stop loudly.
+#
+#   readme_recipes_test.sh README.md PALFILL EXAMPLES_DIR
+set -uo pipefail
+readme=$1 palfill=$2 examples=$3
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/bin" "$work/blocks"
+ln -s "$palfill" "$work/bin/palfill"
+
+# The recipes, one file each.
+awk -v dir="$work/blocks" '
+  /^## / { in_section = ($0 == "## Converting thousands of files") }
+  in_section && /^```sh$/ { n++; file = sprintf("%s/%d.sh", dir, n); next }
+  /^```$/ { file = "" }
+  file != "" { print > file }
+' "$readme"
+blocks=("$work"/blocks/*.sh)
+[ -e "${blocks[0]}" ] || {
+  echo "FAIL: no sh block in the section"
+  exit 1
+}
+
+# The tree. Damaged: cut inside a chunk, not a PNG, a PNG with nothing after
+# its signature.
+tree=$work/tree
+head -c 3000 "$examples/sample.png" >"$work/cut.png"
+printf 'not a png at all' >"$work/text.png"
+head -c 8 "$examples/sample.png" >"$work/signature.png"
+put() { mkdir -p "$(dirname "$tree/in/$2")" && cp "$1" "$tree/in/$2"; }
+put "$examples/sample.png" "a/x.png"
+put "$examples/sample-4bit.png" "b/x.png"
+put "$examples/sample.png" "with space/two  spaces.png"
+put "$examples/sample.png" "-leading dash.png"
+put "$examples/sample.png" "番組 データ/画像①.png"
+put "$examples/sample.png" "UPPER.PNG"
+put "$work/cut.png" "it's bad.png"
+put "$work/text.png" $'new\nline.png'
+put "$work/signature.png" 'deep/er/"quoted" $HOME `x`.png'
+put "$examples/sample.png" "notes.txt"
+cp "$examples/ycbcr.clt" "$tree/colours.clt"
+
+for block in "${blocks[@]}"; do
+  name="README block $(basename "$block" .sh)"
+  uses_clut=0
+  grep -q colours.clt "$block" && uses_clut=1
+  run=$work/run
+  rm -rf "$run" && cp -r "$tree" "$run"
+  (cd "$run" && PATH="$work/bin:$PATH" bash "$block") >"$work/stdout" 2>"$work/stderr"
+  status=$?
+  [ "$status" -eq 0 ] || fail "$name: status $status"
+  [ ! -s "$work/stderr" ] || fail "$name: wrote to standard error: $(cat "$work/stderr")"
+
+  # Each input against a single run of its own; the failures expected.
+  expected_failed=()
+  count=0
+  while IFS= read -r -d '' input; do
+    count=$((count + 1))
+    single=$work/single.png
+    rm -f "$single"
+    if [ "$uses_clut" -eq 1 ]; then
+      line=$(cd "$run" && "$palfill" "$input" colours.clt "$single")
+    else
+      line=$(cd "$run" && "$palfill" "$input" "$single")
+    fi || expected_failed+=("$input: $line")
+    cmp -s "$single" "$run/out/${input#in/}" || fail "$name: out/${input#in/} differs from a single run"
+  done < <(cd "$run" && find in -type f -iname '*.png' -print0)
+  [ "$count" -eq 9 ] || fail "$name: found $count inputs, not 9"
+  outputs=$(cd "$run" && find out -type f -printf x | wc -c)
+  [ "$outputs" -eq "$count" ] || fail "$name: $outputs outputs for $count inputs"
+
+  failed=$(cat "$run/failed.txt"; echo x)
+  failed=${failed%x}
+  total=0
+  for entry in "${expected_failed[@]}"; do
+    [[ $failed == *"$entry"$'\n'* ]] || fail "$name: failed.txt lacks '$entry'"
+    total=$((total + ${#entry} + 1))
+  done
+  [ "${#expected_failed[@]}" -eq 3 ] || fail "$name: ${#expected_failed[@]} failures, not 3"
+  [ "${#failed}" -eq "$total" ] || fail "$name: failed.txt holds more than the failures: $failed"
+
+  # Without palfill on PATH the recipe stops and says so.
+  rm -rf "$run" && cp -r "$tree" "$run"
+  (cd "$run" && PATH="$(dirname "$(command -v xargs)"):/usr/bin:/bin" bash "$block") \
+    >/dev/null 2>"$work/stderr"
+  status=$?
+  [ "$status" -ne 0 ] || fail "$name: status 0 without palfill on PATH"
+  grep -q "is it on PATH" "$work/stderr" || fail "$name: no word without palfill on PATH"
+  echo "$name: $count inputs checked"
+done
+
+echo "${#blocks[@]} recipes, $failures failures"
+[ "$failures" -eq 0 ]
