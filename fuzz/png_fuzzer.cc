@@ -1,7 +1,9 @@
 // libFuzzer target for the PNG pass, run in process: for any bytes, the
 // streaming pass gives the output and the result of the whole-chunk
 // reference, whether its input behaves as a file or a pipe, its output as a
-// file or a pipe, and whatever the block size.
+// file or a pipe, and whatever the block size. palfill_convert() gives the
+// references' bytes and result too, with the default colours and with the
+// input's own first bytes taken as a CLUT file.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -29,6 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (got.result != want.result || got.bytes != want.bytes) std::abort();
       }
     }
+  }
+  const std::string clut = input.substr(0, size % 41);
+  for (const std::string* library_clut : {static_cast<const std::string*>(nullptr), &clut}) {
+    const library_output got = library_convert(input, library_clut);
+    const library_output expected = reference_library_convert(input, library_clut);
+    if (got.result != expected.result || got.bytes != expected.bytes) std::abort();
   }
   return 0;
 }

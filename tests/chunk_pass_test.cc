@@ -273,6 +273,18 @@ TEST(chunk_crc, matches_known_png_values) {
   EXPECT_EQ(crc_of("IEND"), 0xAE426082u);
   EXPECT_EQ(crc_of("123456789"), 0xCBF43926u);
   EXPECT_EQ(crc_of(""), 0u);
+  // Eight bytes a step, then one at a time: every length against the
+  // bit-by-bit definition.
+  std::string bytes;
+  for (int i = 0; i < 100; ++i) bytes += char(i * 37 + 11);
+  for (std::size_t length = 0; length <= bytes.size(); ++length) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < length; ++i) {
+      crc ^= uint8_t(bytes[i]);
+      for (int bit = 0; bit < 8; ++bit) crc = (crc & 1u) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    EXPECT_EQ(crc_of(bytes.substr(0, length)), crc ^ 0xFFFFFFFFu) << length;
+  }
 }
 
 }  // namespace

@@ -99,3 +99,63 @@ reference_output convert_in_memory(const std::string& input, const palette_table
   out.result = convert_png(source, sink, table, block_size);
   return out;
 }
+
+library_output reference_library_convert(const std::string& png, const std::string* clut) {
+  palette_table table;
+  seed_palette_table(table);
+  if (clut != nullptr) {
+    switch (reference_load_clut(*clut, table)) {
+      case clut_result::loaded:
+        break;
+      case clut_result::unexpected_eof:
+        return {PALFILL_CLUT_UNEXPECTED_EOF, ""};
+      case clut_result::unknown_depth:
+        return {PALFILL_UNKNOWN_DEPTH, ""};
+      case clut_result::not_a_clut:
+        return {PALFILL_NOT_A_CLUT, ""};
+    }
+  }
+  const reference_output out = reference_convert(png, table);
+  const palfill_result result = out.result == pass_result::finished  ? PALFILL_FINISHED
+                                : out.result == pass_result::not_png ? PALFILL_NOT_PNG
+                                                                     : PALFILL_UNEXPECTED_EOF;
+  return {result, out.bytes};
+}
+
+library_output library_convert(const std::string& png, const std::string* clut) {
+  unsigned char* out = nullptr;
+  std::size_t out_size = 0;
+  const auto bytes = [](const std::string& s) {
+    return reinterpret_cast<const unsigned char*>(s.data());
+  };
+  const palfill_result result =
+      palfill_convert(bytes(png), png.size(), clut != nullptr ? bytes(*clut) : nullptr,
+                      clut != nullptr ? clut->size() : 0, &out, &out_size);
+  library_output converted{result, out_size == 0
+                                       ? std::string()
+                                       : std::string(reinterpret_cast<const char*>(out), out_size)};
+  if ((out == nullptr) != (out_size == 0))
+    converted.result = palfill_result(-1);  // breaks its word
+  palfill_free(out);
+  return converted;
+}
+
+namespace {
+
+bool write_memory(void* context, const uint8_t* bytes, std::size_t count) {
+  static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(bytes), count);
+  return true;
+}
+
+bool cut_memory(void* context, uint64_t length) {
+  auto* bytes = static_cast<std::string*>(context);
+  if (length > bytes->size()) return false;
+  bytes->resize(static_cast<std::size_t>(length));
+  return true;
+}
+
+}  // namespace
+
+byte_sink memory_sink(std::string& bytes, bool can_cut) {
+  return byte_sink{write_memory, can_cut ? cut_memory : nullptr, &bytes};
+}

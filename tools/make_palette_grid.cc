@@ -47,14 +47,10 @@ bool on_digit(uint32_t index, uint32_t x, uint32_t y) {
 }
 
 bool apply_clut(const char* path, palette_table& table) {
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
-    std::printf("Error : Can't open file %s\n", path);
-    return false;
-  }
-  byte_source source = file_source(file);
+  const std::string clut = read_file(path);
+  memory_input input{reinterpret_cast<const uint8_t*>(clut.data()), clut.size(), 0};
+  byte_source source = memory_source(input, true);
   const bool loaded = load_clut(source, table) == clut_result::loaded;
-  std::fclose(file);
   if (!loaded) std::printf("Error : Can't read the CLUT file %s\n", path);
   return loaded;
 }

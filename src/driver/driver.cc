@@ -1,13 +1,12 @@
 #include "driver/driver.h"
 
 #include <cstdio>
+#include <memory>
 
+#include "driver/file_streams.h"
 #include "driver/files.h"
 #include "driver/messages.h"
-#include "palette/clut_reader.h"
-#include "palette/palette_table.h"
-#include "png/chunk_pass.h"
-#include "stream/byte_stream.h"
+#include "palfill.h"
 
 namespace {
 
@@ -30,49 +29,44 @@ bool output_would_destroy_an_input(const run_arguments& args) {
 }
 
 // Reports its own failure.
-bool apply_clut(const command_argument& clut, palette_table& table) {
+bool apply_clut(const command_argument& clut, palfill_colours& colours) {
   std::FILE* file = open_for_reading(clut.path);
   if (file == nullptr) {
     print_cant_open(clut.text);
     return false;
   }
-  byte_source source = file_source(file);
-  const clut_result result = load_clut(source, table);
+  const palfill_source source = file_source(file);
+  const palfill_result result = palfill_load_clut(&colours, &source);
   std::fclose(file);
-  if (result == clut_result::unknown_depth) print_unknown_depth(invalid_clut_depth_code);
-  if (result == clut_result::unexpected_eof) print_unexpected_eof();
-  if (result == clut_result::not_a_clut) print_not_a_clut(clut.text);
-  return result == clut_result::loaded;
+  if (result == PALFILL_UNKNOWN_DEPTH) print_unknown_depth(3);
+  if (result == PALFILL_CLUT_UNEXPECTED_EOF) print_unexpected_eof();
+  if (result == PALFILL_NOT_A_CLUT) print_not_a_clut(clut.text);
+  return result == PALFILL_FINISHED;
 }
 
 // A regular file's size tells before any of a chunk is written whether the
 // file holds all of it; a pipe's bytes can only be counted as they come.
-byte_source png_source(std::FILE* in, const std::filesystem::path& path) {
+palfill_source png_source(std::FILE* in, const std::filesystem::path& path) {
   uint64_t size = 0;
   return regular_file_size(path, size) ? file_source(in, size) : file_source(in);
 }
 
-int report_pass(pass_result result, bool output_complete, const run_arguments& args) {
-  switch (result) {
-    case pass_result::finished:
-      if (!output_complete) break;
-      print_finished(args.input->text, args.output->text);
-      return 0;
-    case pass_result::not_png:
-      print_not_png();
-      return 1;
-    case pass_result::unexpected_eof:
-      print_unexpected_eof();
-      return 1;
-    case pass_result::chunk_too_large:
-      print_chunk_too_large();
-      return 1;
-    case pass_result::write_failed:
-      break;
+int report_pass(palfill_result result, bool output_complete, const run_arguments& args) {
+  if (result == PALFILL_FINISHED && output_complete) {
+    print_finished(args.input->text, args.output->text);
+    return 0;
   }
-  print_cant_write(args.output->text);
+  if (result == PALFILL_NOT_PNG) print_not_png();
+  if (result == PALFILL_UNEXPECTED_EOF) print_unexpected_eof();
+  if (result == PALFILL_OUT_OF_MEMORY) print_chunk_too_large();
+  // What the pass wrote did not all reach the file.
+  if (result == PALFILL_FINISHED || result == PALFILL_WRITE_FAILED) {
+    print_cant_write(args.output->text);
+  }
   return 1;
 }
+
+using owned_colours = std::unique_ptr<palfill_colours, void (*)(palfill_colours*)>;
 
 }  // namespace
 
@@ -83,13 +77,12 @@ int run_palfill(const std::vector<command_argument>& args) {
   }
   const run_arguments roles = assign_roles(args);
 
-  const owned_palette_table owned_table = new_seeded_palette_table();
-  if (owned_table == nullptr) {
+  const owned_colours colours(palfill_colours_new(), palfill_colours_free);
+  if (colours == nullptr) {
     print_chunk_too_large();  // the one message for memory that is not to be had
     return 1;
   }
-  palette_table& table = *owned_table;
-  if (roles.clut != nullptr && !apply_clut(*roles.clut, table)) return 1;
+  if (roles.clut != nullptr && !apply_clut(*roles.clut, *colours)) return 1;
 
   std::FILE* in = open_for_reading(roles.input->path);
   if (in == nullptr) {
@@ -112,10 +105,11 @@ int run_palfill(const std::vector<command_argument>& args) {
   // only copy every byte once more.
   std::setvbuf(in, nullptr, _IONBF, 0);
   std::setvbuf(out, nullptr, _IONBF, 0);
-  byte_source source = png_source(in, roles.input->path);
+  const palfill_source source = png_source(in, roles.input->path);
   cuttable_file out_file{out, roles.output->path};
-  byte_sink sink = names_regular_file(roles.output->path) ? file_sink(out_file) : file_sink(out);
-  const pass_result result = convert_png(source, sink, table);
+  const palfill_sink sink =
+      names_regular_file(roles.output->path) ? file_sink(out_file) : file_sink(out);
+  const palfill_result result = palfill_convert_stream(colours.get(), &source, &sink);
   std::fclose(in);
   // Closing may still meet a write error the pass could not see.
   const bool output_complete = std::fclose(out) == 0;

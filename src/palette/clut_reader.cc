@@ -52,16 +52,22 @@ uint8_t clamp_channel(int32_t value) {
 }
 
 // Only whole entries are stored: all four bytes arrive before any is used.
-bool read_entries(byte_source& clut, bool rgb_entries, index_range range, palette_table& table) {
+struct entry_store {
+  rgba_entry* entries;
+  std::size_t count;
+};
+
+bool read_entries(byte_source& clut, bool rgb_entries, index_range range, entry_store store) {
   uint8_t batch[4 * entries_per_read];
   for (uint32_t index = range.start; index <= range.end;) {
     const std::size_t want = 4 * std::size_t{std::min(range.end - index + 1, entries_per_read)};
     const std::size_t got = clut.read(clut.context, batch, want);
     for (std::size_t at = 0; at + 4 <= got; at += 4, ++index) {
+      if (index >= store.count) continue;
       const uint8_t* entry = batch + at;
       const rgb_colour colour = rgb_entries ? rgb_colour{entry[0], entry[1], entry[2]}
                                             : ycbcr_to_rgb(entry[0], entry[1], entry[2]);
-      table[index] = rgba_entry{colour.red, colour.green, colour.blue, entry[3]};
+      store.entries[index] = rgba_entry{colour.red, colour.green, colour.blue, entry[3]};
     }
     if (got < want) return false;
   }
@@ -87,7 +93,7 @@ std::size_t read_looked_ahead(void* context, uint8_t* dest, std::size_t count) {
   return first + source->rest.read(source->rest.context, dest + first, count - first);
 }
 
-clut_result load_entries(byte_source& clut, palette_table& table) {
+clut_result load_entries(byte_source& clut, entry_store store) {
   uint8_t byte;
   if (!read_exactly(clut, &byte, 1)) return clut_result::unexpected_eof;
   const clut_header header = split_header(byte);
@@ -100,7 +106,7 @@ clut_result load_entries(byte_source& clut, palette_table& table) {
   if (header.range_flag && !read_range(clut, header.depth_code, range)) {
     return clut_result::unexpected_eof;
   }
-  return read_entries(clut, header.rgb_entries, range, table) ? clut_result::loaded
+  return read_entries(clut, header.rgb_entries, range, store) ? clut_result::loaded
                                                               : clut_result::unexpected_eof;
 }
 
@@ -118,7 +124,7 @@ rgb_colour ycbcr_to_rgb(uint8_t y, uint8_t cb, uint8_t cr) {
       clamp_channel((luma + 132201 * int32_t{cb} - 18109904) / 65536)};
 }
 
-clut_result load_clut(byte_source& clut, palette_table& table) {
+clut_result load_clut(byte_source& clut, rgba_entry* entries, std::size_t entry_count) {
   looked_ahead ahead{{}, 0, 0, clut, false};
   ahead.size = clut.read(clut.context, ahead.bytes, sizeof ahead.bytes);
   ahead.rest_ended = ahead.size < sizeof ahead.bytes;
@@ -126,5 +132,5 @@ clut_result load_clut(byte_source& clut, palette_table& table) {
     return clut_result::not_a_clut;
   }
   byte_source source{read_looked_ahead, &ahead, false, 0};
-  return load_entries(source, table);
+  return load_entries(source, entry_store{entries, entry_count});
 }

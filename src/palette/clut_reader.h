@@ -32,7 +32,14 @@ constexpr int invalid_clut_depth_code = 3;
 // failure stay stored. A file that begins with the 8 bytes of the PNG
 // signature is refused before anything is stored: it is an image named
 // where the CLUT goes, and no CLUT begins that way.
-clut_result load_clut(byte_source& clut, palette_table& table);
+// Indexes from `entry_count` on are read and checked but not stored.
+clut_result load_clut(byte_source& clut, rgba_entry* entries, std::size_t entry_count);
+inline clut_result load_clut(byte_source& clut, palette_table& table) {
+  return load_clut(clut, table.data(), table.size());
+}
+inline clut_result load_clut(byte_source& clut, image_palette& palette) {
+  return load_clut(clut, palette.data(), palette.size());
+}
 
 // Two bytes, the first most significant.
 uint16_t get_be16(const uint8_t* bytes);

@@ -57,9 +57,17 @@ static_assert(built_default_colours[127].alpha == half_transparent, "rule fills 
 
 const std::array<rgba_entry, fixed_default_count> fixed_default_colours = built_default_colours;
 
+void seed_palette(rgba_entry* entries, std::size_t count) {
+  std::fill(entries, entries + count, rgba_entry{0, 0, 0, 0});
+  std::copy_n(fixed_default_colours.begin(), std::min(count, fixed_default_count), entries);
+}
+
 void seed_palette_table(palette_table& table) {
-  table.fill(rgba_entry{0, 0, 0, 0});
-  std::copy(fixed_default_colours.begin(), fixed_default_colours.end(), table.begin());
+  seed_palette(table.data(), table.size());
+}
+
+void seed_image_palette(image_palette& palette) {
+  seed_palette(palette.data(), palette.size());
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
 
 #include "png/png_signature.h"
@@ -18,6 +19,8 @@ constexpr std::size_t min_block_size = 32;
 // Kept free ahead of the bytes read, so that the palette chunks go in right
 // where they belong and cost no write of their own.
 constexpr std::size_t palette_room = max_palette_chunks_size;
+// Doubling a held chunk's window never overflows size_t, on 32 bits too.
+constexpr std::size_t max_block_size = std::numeric_limits<std::size_t>::max() / 2;
 
 struct run_state {
   int bit_depth = 0;
@@ -82,7 +85,7 @@ bool grow_for(window& w, uint64_t need) {
   const std::size_t usable = w.capacity - palette_room;
   if (need <= usable) return true;
   const uint64_t target = std::min<uint64_t>(need, uint64_t{usable} * 2);
-  if (target > SIZE_MAX - palette_room) return false;
+  if (target > std::numeric_limits<std::size_t>::max() - palette_room) return false;
   const std::size_t capacity = palette_room + static_cast<std::size_t>(target);
   auto* grown = static_cast<uint8_t*>(std::realloc(w.bytes, capacity));
   if (grown == nullptr) return false;
@@ -165,7 +168,7 @@ bool needs_palette(const run_state& state) {
 
 // Puts the palette chunks right before the IDAT header at `pos`, moving the
 // bytes that wait to be written into the room kept ahead of them.
-void insert_palette(window& w, const palette_table& table, uint32_t palette_size) {
+void insert_palette(window& w, const rgba_entry* table, uint32_t palette_size) {
   uint8_t chunks[max_palette_chunks_size];
   const std::size_t size = emit_palette_chunks(table, palette_size, chunks);
   std::memmove(w.bytes + w.begin - size, w.bytes + w.begin, w.pos - w.begin);
@@ -177,7 +180,7 @@ bool has_type(const uint8_t* header, const char* type) {
   return std::memcmp(header + 4, type, 4) == 0;
 }
 
-pass_result run_pass(pass& p, const palette_table& table) {
+pass_result run_pass(pass& p, const rgba_entry* table) {
   window& w = p.w;
   if (const pass_end end = need_at_boundary(p, sizeof png_signature)) return *end;
   if (std::memcmp(w.bytes + w.pos, png_signature, sizeof png_signature) != 0) {
@@ -220,23 +223,42 @@ std::size_t frame_chunk(uint8_t* dest, uint32_t data_length) {
   return 12 + std::size_t{data_length};
 }
 
-constexpr std::array<uint32_t, 256> build_crc_table() {
-  std::array<uint32_t, 256> table{};
+// Eight tables, so that the CRC takes eight bytes a step ("slicing by 8"):
+// the palette chunks' CRC is most of a small image's conversion otherwise.
+// Table k gives the CRC of a byte followed by k zero bytes.
+using crc_tables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr crc_tables build_crc_tables() {
+  crc_tables tables{};
   for (uint32_t n = 0; n < 256; ++n) {
     uint32_t c = n;
     for (int k = 0; k < 8; ++k) c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    table[n] = c;
+    tables[0][n] = c;
   }
-  return table;
+  for (std::size_t k = 1; k < 8; ++k) {
+    for (uint32_t n = 0; n < 256; ++n) {
+      const uint32_t previous = tables[k - 1][n];
+      tables[k][n] = tables[0][previous & 0xFFu] ^ (previous >> 8);
+    }
+  }
+  return tables;
 }
 
-constexpr std::array<uint32_t, 256> crc_table = build_crc_table();
+constexpr crc_tables crc_table = build_crc_tables();
 
 }  // namespace
 
 uint32_t chunk_crc(const uint8_t* data, std::size_t count) {
   uint32_t crc = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < count; ++i) crc = crc_table[(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
+  std::size_t i = 0;
+  for (; count - i >= 8; i += 8) {
+    const uint32_t low = crc ^ (uint32_t{data[i]} | uint32_t{data[i + 1]} << 8 |
+                                uint32_t{data[i + 2]} << 16 | uint32_t{data[i + 3]} << 24);
+    crc = crc_table[7][low & 0xFFu] ^ crc_table[6][low >> 8 & 0xFFu] ^
+          crc_table[5][low >> 16 & 0xFFu] ^ crc_table[4][low >> 24] ^ crc_table[3][data[i + 4]] ^
+          crc_table[2][data[i + 5]] ^ crc_table[1][data[i + 6]] ^ crc_table[0][data[i + 7]];
+  }
+  for (; i < count; ++i) crc = crc_table[0][(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
   return crc ^ 0xFFFFFFFFu;
 }
 
@@ -252,7 +274,7 @@ uint32_t get_be32(const uint8_t* bytes) {
          uint32_t{bytes[3]};
 }
 
-std::size_t emit_palette_chunks(const palette_table& table, uint32_t palette_size, uint8_t* dest) {
+std::size_t emit_palette_chunks(const rgba_entry* table, uint32_t palette_size, uint8_t* dest) {
   palette_size = std::min<uint32_t>(palette_size, max_palette_entries);
   std::memcpy(dest + 4, "PLTE", 4);
   bool all_opaque = true;
@@ -270,9 +292,9 @@ std::size_t emit_palette_chunks(const palette_table& table, uint32_t palette_siz
   return plte_size + frame_chunk(trns, palette_size);
 }
 
-pass_result convert_png(byte_source& in, byte_sink& out, const palette_table& table,
+pass_result convert_png(byte_source& in, byte_sink& out, const rgba_entry* table,
                         std::size_t block_size) {
-  block_size = std::min(std::max(block_size, min_block_size), SIZE_MAX / 2);
+  block_size = std::min(std::max(block_size, min_block_size), max_block_size);
   const std::size_t capacity = palette_room + block_size;
   auto* bytes = static_cast<uint8_t*>(std::malloc(capacity));
   if (bytes == nullptr) return pass_result::chunk_too_large;

@@ -37,8 +37,16 @@ enum class pass_result {
 
 constexpr std::size_t default_block_size = std::size_t{256} << 10;
 
-pass_result convert_png(byte_source& in, byte_sink& out, const palette_table& table,
+// `palette` holds at least image_palette_entries entries.
+pass_result convert_png(byte_source& in, byte_sink& out, const rgba_entry* palette,
                         std::size_t block_size = default_block_size);
+template <std::size_t entries>
+pass_result convert_png(byte_source& in, byte_sink& out,
+                        const std::array<rgba_entry, entries>& palette,
+                        std::size_t block_size = default_block_size) {
+  static_assert(entries >= image_palette_entries, "a palette an image can index whole");
+  return convert_png(in, out, palette.data(), block_size);
+}
 
 // The most bytes emit_palette_chunks() writes: PLTE and tRNS of 256 entries.
 constexpr std::size_t max_palette_chunks_size = (12 + 3 * 256) + (12 + 256);
@@ -46,7 +54,11 @@ constexpr std::size_t max_palette_chunks_size = (12 + 3 * 256) + (12 + 256);
 // Writes into `dest` the PLTE chunk of entries 0 to palette_size - 1
 // (palette_size at most 256) and, when one of them is not opaque, the tRNS
 // chunk of all their alphas. Returns the number of bytes written.
-std::size_t emit_palette_chunks(const palette_table& table, uint32_t palette_size, uint8_t* dest);
+std::size_t emit_palette_chunks(const rgba_entry* palette, uint32_t palette_size, uint8_t* dest);
+inline std::size_t emit_palette_chunks(const palette_table& table, uint32_t palette_size,
+                                       uint8_t* dest) {
+  return emit_palette_chunks(table.data(), palette_size, dest);
+}
 
 // Big-endian 32-bit values, as every PNG length and CRC is stored.
 void put_be32(uint32_t value, uint8_t* dest);

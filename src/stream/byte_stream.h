@@ -13,16 +13,13 @@
 // take anything back, so the PNG pass holds a chunk in memory until all of
 // it has arrived when it cannot tell beforehand.
 //
-// Adapters over std::FILE streams and over memory come with it. Nothing here
-// opens, closes or prints.
+// Adapters over memory come with it; those over files belong to whoever
+// opens them. Nothing here opens, closes or prints.
 #ifndef PALFILL_STREAM_BYTE_STREAM_H_
 #define PALFILL_STREAM_BYTE_STREAM_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <string>
 
 struct byte_source {
   std::size_t (*read)(void* context, uint8_t* dest, std::size_t count);
@@ -40,21 +37,6 @@ struct byte_sink {
 // True when exactly `count` bytes arrived.
 bool read_exactly(byte_source& source, uint8_t* dest, std::size_t count);
 
-// A stream opened for binary reading. Its length is unknown unless the
-// caller knows it (a regular file's size) and says so.
-byte_source file_source(std::FILE* file);
-byte_source file_source(std::FILE* file, uint64_t length);
-
-// A stream opened for binary writing. The version with a path can cut back
-// the regular file of that name: it flushes the stream first, so that the
-// cut meets every byte written.
-byte_sink file_sink(std::FILE* file);
-struct cuttable_file {
-  std::FILE* file;
-  std::filesystem::path path;
-};
-byte_sink file_sink(cuttable_file& target);
-
 // Bytes in memory, read from `pos` on; `length_known` false makes it behave
 // as a pipe does.
 struct memory_input {
@@ -64,7 +46,13 @@ struct memory_input {
 };
 byte_source memory_source(memory_input& input, bool length_known);
 
-// Appends to `bytes`; `can_cut` false makes it behave as a pipe does.
-byte_sink memory_sink(std::string& bytes, bool can_cut);
+// Into `capacity` bytes that the caller owns: a write past them fails, and
+// a cut takes bytes back.
+struct memory_output {
+  uint8_t* bytes;
+  std::size_t capacity;
+  std::size_t size;
+};
+byte_sink memory_output_sink(memory_output& output);
 
 #endif  // PALFILL_STREAM_BYTE_STREAM_H_

@@ -1,0 +1,151 @@
+/* libpalfill: gives palette-less indexed PNGs from data broadcasts their
+ * palette, in the program that holds them.
+ *
+ * A PNG of colour type 3 (bit depth 8 or less) that reaches its first IDAT
+ * chunk without a PLTE chunk gets, right before that IDAT, a PLTE chunk of
+ * 2^bit-depth entries (and a tRNS chunk when one of them is not opaque)
+ * taken from a CLUT file of data broadcasting or, where it sets none, from
+ * the 128 default colours of data broadcasting. Every other byte is copied
+ * as it stands, up to and including IEND. The palfill command is built on
+ * this library: for the same PNG and CLUT it gives the same bytes and the
+ * same outcome.
+ *
+ * Contract for every function here:
+ * - No global or static mutable state. Any number of threads may call any
+ *   function at once, as long as no two of them use one palfill_colours
+ *   while one of them loads a CLUT into it.
+ * - Nothing prints, reads the environment, opens a file or ends the
+ *   process. Failures are returned as a palfill_result.
+ * - Lengths read from a file are checked before they are trusted: no input,
+ *   however damaged, makes a call read or write out of bounds, and no
+ *   length field makes it allocate more than the input supplies.
+ *
+ * The ABI is that of libpalfill.so.1: functions and types are only ever
+ * added. PALFILL_VERSION_* give the version this header belongs to;
+ * palfill_version() the version of the library actually loaded.
+ */
+#ifndef PALFILL_H_
+#define PALFILL_H_
+
+#include <stddef.h>
+
+#define PALFILL_VERSION_MAJOR 1
+#define PALFILL_VERSION_MINOR 1
+#define PALFILL_VERSION_PATCH 0
+
+/* Marks what the shared library exports; everything else stays inside. */
+#if defined(PALFILL_BUILDING_SHARED) && defined(_WIN32)
+#define PALFILL_API __declspec(dllexport)
+#elif defined(PALFILL_BUILDING_SHARED) && defined(__GNUC__)
+#define PALFILL_API __attribute__((visibility("default")))
+#else
+#define PALFILL_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* How a conversion ended. Values are stable and never reused. */
+typedef enum palfill_result {
+  PALFILL_FINISHED = 0,            /* the output is complete */
+  PALFILL_NOT_PNG = 1,             /* the input does not begin with the PNG signature */
+  PALFILL_UNEXPECTED_EOF = 2,      /* the PNG ends before IEND */
+  PALFILL_CLUT_UNEXPECTED_EOF = 3, /* the CLUT ends inside its header, range or an entry */
+  PALFILL_UNKNOWN_DEPTH = 4,       /* the CLUT's depth code is 3, which is invalid */
+  PALFILL_NOT_A_CLUT = 5,          /* the CLUT begins with the PNG signature: an image */
+  PALFILL_OUT_OF_MEMORY = 6,       /* memory for the conversion could not be had */
+  PALFILL_WRITE_FAILED = 7         /* a sink refused bytes or a cut (streaming only) */
+} palfill_result;
+
+/* A short English text for `result`, such as "not a PNG", in static
+ * storage; never NULL (an unknown value gives "unknown result"). */
+PALFILL_API const char* palfill_result_text(palfill_result result);
+
+/* The version of the loaded library, "MAJOR.MINOR.PATCH", in static storage. */
+PALFILL_API const char* palfill_version(void);
+
+/* Converts a whole PNG held in memory.
+ *
+ * `png` holds `png_size` bytes (it may be NULL when `png_size` is 0).
+ * `clut` NULL means the default colours alone; otherwise it holds the
+ * `clut_size` bytes of a CLUT file, and a `clut_size` of 0 is an empty CLUT
+ * file, which ends early. `out` and `out_size` must not be NULL.
+ *
+ * On every result, *out and *out_size are the bytes that the palfill
+ * command leaves in its output file for the same PNG and CLUT: the whole
+ * image after PALFILL_FINISHED; after PALFILL_UNEXPECTED_EOF every chunk
+ * before the damage and, of a chunk cut short, its 8 header bytes; nothing
+ * after PALFILL_NOT_PNG, a CLUT failure or PALFILL_OUT_OF_MEMORY. When
+ * *out_size is 0, *out is NULL; otherwise *out is allocated by the library
+ * and the caller frees it with palfill_free(). The input is never changed.
+ *
+ * Memory: the output (at most png_size + 1,048 bytes) and a working copy of
+ * at most the same size; nothing is kept after the call. */
+PALFILL_API palfill_result palfill_convert(const unsigned char* png, size_t png_size,
+                                           const unsigned char* clut, size_t clut_size,
+                                           unsigned char** out, size_t* out_size);
+
+/* Frees what palfill_convert() returned in *out. NULL is accepted. */
+PALFILL_API void palfill_free(void* bytes);
+
+/* Streaming: a PNG of any size through callbacks, in constant memory.
+ *
+ * A source hands out bytes in order. read() fills up to `count` bytes of
+ * `dest` and returns how many it gave; fewer than `count` means the source
+ * has ended (or failed, which counts the same) and it is not called again.
+ * When `length_known` is non-zero, `length` is the number of bytes it holds
+ * from where reading starts: the conversion never reads past it and uses it
+ * to see a chunk cut short before writing any of its data.
+ *
+ * A sink takes bytes in order. write() returns non-zero when all `count`
+ * bytes arrived. cut(), which may be NULL, shortens what was written to its
+ * first `length` bytes and returns non-zero on success. */
+typedef struct palfill_source {
+  size_t (*read)(void* context, unsigned char* dest, size_t count);
+  void* context;
+  int length_known;
+  unsigned long long length;
+} palfill_source;
+
+typedef struct palfill_sink {
+  int (*write)(void* context, const unsigned char* bytes, size_t count);
+  int (*cut)(void* context, unsigned long long length);
+  void* context;
+} palfill_sink;
+
+/* The colours a conversion takes: the default colours, and over them those
+ * of a CLUT file once one is loaded. */
+typedef struct palfill_colours palfill_colours;
+
+/* New colours holding the default colours; NULL when out of memory. Free
+ * them with palfill_colours_free(), which accepts NULL. */
+PALFILL_API palfill_colours* palfill_colours_new(void);
+PALFILL_API void palfill_colours_free(palfill_colours* colours);
+
+/* Reads a CLUT file from `clut` into `colours`. Returns PALFILL_FINISHED,
+ * PALFILL_CLUT_UNEXPECTED_EOF, PALFILL_UNKNOWN_DEPTH or PALFILL_NOT_A_CLUT.
+ * Bytes after the last entry are never asked for. A PNG signature at the
+ * start is refused before anything is stored; after a failure part way
+ * through, the entries before it stay stored. */
+PALFILL_API palfill_result palfill_load_clut(palfill_colours* colours, const palfill_source* clut);
+
+/* Converts the PNG from `png` to `out` with `colours`, reading and writing
+ * in blocks of 256 KiB. Returns PALFILL_FINISHED, PALFILL_NOT_PNG,
+ * PALFILL_UNEXPECTED_EOF, PALFILL_WRITE_FAILED or PALFILL_OUT_OF_MEMORY,
+ * and leaves in `out` what it wrote up to then, as palfill_convert()
+ * describes. When the input ends inside a chunk, the sink ends with that
+ * chunk's header: a source of known length is checked before any of a
+ * chunk's data is written; otherwise a sink with cut() is cut back; only a
+ * source of unknown length into a sink without cut() makes the conversion
+ * hold a chunk in memory until all of it has arrived, growing only as its
+ * bytes do. Memory otherwise stays at one block. */
+PALFILL_API palfill_result palfill_convert_stream(const palfill_colours* colours,
+                                                  const palfill_source* png,
+                                                  const palfill_sink* out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PALFILL_H_ */
