@@ -18,6 +18,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin" "$work/blocks"
 ln -s "$palfill" "$work/bin/palfill"
+mkdir "$work/tools"
+for tool in sh find xargs nproc mkdir; do ln -s "$(type -P "$tool")" "$work/tools/$tool"; done
 
 # The recipes, one file each.
 awk -v dir="$work/blocks" '
@@ -90,10 +92,10 @@ for block in "${blocks[@]}"; do
   [ "${#expected_failed[@]}" -eq 3 ] || fail "$name: ${#expected_failed[@]} failures, not 3"
   [ "${#failed}" -eq "$total" ] || fail "$name: failed.txt holds more than the failures: $failed"
 
-  # Without palfill on PATH the recipe stops and says so.
+  # Without palfill on PATH the recipe stops and says so. The PATH holds
+  # the recipe's own tools alone, so that an installed palfill stays out.
   rm -rf "$run" && cp -r "$tree" "$run"
-  (cd "$run" && PATH="$(dirname "$(command -v xargs)"):/usr/bin:/bin" bash "$block") \
-    >/dev/null 2>"$work/stderr"
+  (cd "$run" && PATH="$work/tools" "$BASH" "$block") >/dev/null 2>"$work/stderr"
   status=$?
   [ "$status" -ne 0 ] || fail "$name: status 0 without palfill on PATH"
   grep -q "is it on PATH" "$work/stderr" || fail "$name: no word without palfill on PATH"
