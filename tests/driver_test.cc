@@ -168,12 +168,11 @@ TEST_F(driver_test, the_line_follows_the_image_when_standard_output_is_the_outpu
       {"palfill cut.png out.png 1<> out.png", cut + "Error : Unexpected EOF\n"},
       {"palfill in.png /dev/stdout | cat > out.png", whole + "Finished in.png -> /dev/stdout\n"},
   };
-  const std::string binary = PALFILL_BINARY;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
     ASSERT_TRUE(write_file(path("out.png"), std::string(5000, 'x')));  // left from before
-    const std::string command =
-        "cd '" + path("") + "' && palfill() { '" + binary + "' \"$@\"; } && " + c.command;
+    const std::string command = "cd '" + path("") + "' && palfill() { " + palfill_shell_words() +
+                                " \"$@\"; } && " + c.command;
     std::system(command.c_str());
     EXPECT_TRUE(read_file(path("out.png")) == c.file);
   }
@@ -182,7 +181,7 @@ TEST_F(driver_test, the_line_follows_the_image_when_standard_output_is_the_outpu
 // Windows takes a name in either case and with either slash as the same
 // file; creating the output must not empty the input then either.
 TEST_F(driver_test, windows_spellings_of_the_input_are_the_same_file) {
-  if (!under_launcher()) GTEST_SKIP() << "spellings that only Windows takes as one file";
+  if (!windows_launcher()) GTEST_SKIP() << "spellings that only Windows takes as one file";
   std::string upper = path("in.png"), backslashes = path("in.png");
   std::transform(upper.begin(), upper.end(), upper.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -197,7 +196,7 @@ TEST_F(driver_test, windows_spellings_of_the_input_are_the_same_file) {
 
 // The line ends as the platform ends a line of text: LF, CRLF on Windows.
 TEST_F(driver_test, the_line_ends_as_the_platform_ends_text) {
-  const std::string end = under_launcher() ? "\r\n" : "\n";
+  const std::string end = windows_launcher() ? "\r\n" : "\n";
   const run_result done = run_palfill({path("in.png"), path("out.png")});
   EXPECT_EQ(done.raw_out, "Finished " + path("in.png") + " -> " + path("out.png") + end);
   const run_result failed = run_palfill({path("missing.png"), path("out.png")});

@@ -5,9 +5,12 @@
 # run's output for its input, failed.txt must list exactly the failures,
 # each with its line, and without palfill on PATH a recipe must stop loudly.
 #
-#   readme_recipes_test.sh README.md PALFILL EXAMPLES_DIR
+#   readme_recipes_test.sh README.md PALFILL EXAMPLES_DIR [LAUNCHER...]
+# A launcher (qemu-user for a cross build) runs palfill wherever the
+# recipes and the single runs name it.
 set -uo pipefail
 readme=$1 palfill=$2 examples=$3
+shift 3
 failures=0
 fail() {
   echo "FAIL: $*"
@@ -17,7 +20,13 @@ fail() {
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin" "$work/blocks"
-ln -s "$palfill" "$work/bin/palfill"
+if (($#)); then
+  printf '#!/bin/sh\nexec %s "%s" "$@"\n' "$*" "$palfill" >"$work/bin/palfill"
+  chmod +x "$work/bin/palfill"
+  palfill=$work/bin/palfill
+else
+  ln -s "$palfill" "$work/bin/palfill"
+fi
 mkdir "$work/tools"
 for tool in sh find xargs nproc mkdir; do ln -s "$(type -P "$tool")" "$work/tools/$tool"; done
 

@@ -63,7 +63,8 @@ std::string sparse_png(const std::string& head, uint32_t length, const std::stri
 }
 
 TEST_F(streaming_test, memory_stays_small_whatever_the_chunk_length) {
-  SKIP_UNDER_LAUNCHER("palfill's own peak memory and a pipe as /dev/stdin");
+  SKIP_UNDER_LAUNCHER("a pipe as /dev/stdin");
+  SKIP_UNDER_EMULATION("palfill's own peak memory");
   const uint32_t length = 256u << 20;
   const std::string whole = path("whole.png"), half = path("half.png"), out = path("out.png");
   const std::string idat_header = sparse_png(head, length, whole);

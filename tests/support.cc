@@ -38,6 +38,10 @@ const char* executable() {
   if (launcher() != nullptr) {
     setenv("WINEDEBUG", "-all", 0);  // Wine's own notes would land on standard error
     argv.push_back(const_cast<char*>(launcher()));
+    if (!windows_launcher()) {  // qemu-user passes on the argv[0] it is given
+      argv.push_back(const_cast<char*>("-0"));
+      argv.push_back(const_cast<char*>(options.argv0.c_str()));
+    }
     argv.push_back(const_cast<char*>(executable()));
   } else {
     argv.push_back(const_cast<char*>(options.argv0.c_str()));
@@ -151,8 +155,18 @@ bool under_launcher() {
   return launcher() != nullptr;
 }
 
+bool windows_launcher() {
+  return launcher() != nullptr && std::string(launcher()).find("wine") != std::string::npos;
+}
+
+std::string palfill_shell_words() {
+  const auto quoted = [](const std::string& word) { return "'" + word + "'"; };
+  if (launcher() == nullptr) return quoted(executable());
+  return quoted(launcher()) + " " + quoted(executable());
+}
+
 bool posix_part(const char* needs) {
-  if (!under_launcher()) return true;
+  if (!windows_launcher()) return true;
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
   // Not gtest's own skip marker: the rest of the test still runs.
   std::cout << "note: " << test->test_suite_name() << "." << test->name()

@@ -34,16 +34,30 @@ struct run_options {
 // `args` are the arguments after the invocation name, passed unchanged.
 run_result run_palfill(const std::vector<std::string>& args, const run_options& options = {});
 
-// True when palfill runs through a launcher.
+// True when palfill runs through a launcher: Wine for palfill.exe, or
+// qemu-user for a build for another processor.
 bool under_launcher();
 
-// Skips the whole test under a launcher, saying what it needs that only
-// POSIX offers.
-#define SKIP_UNDER_LAUNCHER(needs) \
-  if (under_launcher()) GTEST_SKIP() << "needs " << needs << ", which only POSIX offers"
+// True when that launcher is Wine: palfill is then a Windows program.
+bool windows_launcher();
 
-// For a part of a test that needs what only POSIX offers: false under a
-// launcher, where the part is reported as skipped with what it needs.
+// palfill as words for a POSIX shell, through the launcher when there is one.
+std::string palfill_shell_words();
+
+// Skips the whole test under Wine, saying what it needs that only POSIX
+// offers.
+#define SKIP_UNDER_LAUNCHER(needs) \
+  if (windows_launcher()) GTEST_SKIP() << "needs " << needs << ", which only POSIX offers"
+
+// Skips the whole test under any launcher: what it measures of the palfill
+// process (its memory, its address space) is then the launcher's.
+#define SKIP_UNDER_EMULATION(needs)                                            \
+  if (under_launcher())                                                        \
+  GTEST_SKIP() << "needs " << needs << ", which a launcher (Wine, qemu-user) " \
+               << "measures of itself"
+
+// For a part of a test that needs what only POSIX offers: false under
+// Wine, where the part is reported as skipped with what it needs.
 bool posix_part(const char* needs);
 
 // Loads CLUT bytes held in memory into `table`.
