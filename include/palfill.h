@@ -16,6 +16,8 @@
  *   while one of them loads a CLUT into it.
  * - Nothing prints, reads the environment, opens a file or ends the
  *   process. Failures are returned as a palfill_result.
+ * - Pointers must not be NULL, except where a function says what NULL
+ *   means.
  * - Lengths read from a file are checked before they are trusted: no input,
  *   however damaged, makes a call read or write out of bounds, and no
  *   length field makes it allocate more than the input supplies.
