@@ -21,14 +21,12 @@ fail() {
   failures=$((failures + 1))
 }
 
-awk -v dir="$work" '
-  /^## / { in_section = ($0 == "## Embedding") }
-  in_section && /^```c$/ { file = dir "/embed.c"; next }
-  in_section && /^```cmake$/ { file = dir "/CMakeLists.txt"; next }
-  in_section && /^```python$/ { file = dir "/embed.py"; next }
-  /^```$/ { file = "" }
-  file != "" { print > file }
-' "$readme"
+for lang in c cmake python; do
+  awk -v section=Embedding -v lang=$lang -v dir="$work" -f "$(dirname "$0")/readme_blocks.awk" "$readme"
+done
+mv "$work/1.c" "$work/embed.c"
+mv "$work/1.cmake" "$work/CMakeLists.txt"
+mv "$work/1.python" "$work/embed.py"
 
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null || exit 1

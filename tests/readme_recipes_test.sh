@@ -31,12 +31,8 @@ mkdir "$work/tools"
 for tool in sh find xargs nproc mkdir; do ln -s "$(type -P "$tool")" "$work/tools/$tool"; done
 
 # The recipes, one file each.
-awk -v dir="$work/blocks" '
-  /^## / { in_section = ($0 == "## Converting thousands of files") }
-  in_section && /^```sh$/ { n++; file = sprintf("%s/%d.sh", dir, n); next }
-  /^```$/ { file = "" }
-  file != "" { print > file }
-' "$readme"
+awk -v section="Converting thousands of files" -v lang=sh -v dir="$work/blocks" \
+  -f "$(dirname "$0")/readme_blocks.awk" "$readme"
 blocks=("$work"/blocks/*.sh)
 [ -e "${blocks[0]}" ] || {
   echo "FAIL: no sh block in the section"
