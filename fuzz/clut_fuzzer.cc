@@ -7,12 +7,15 @@
 #include <cstring>
 #include <string>
 
+#include "full_palette.h"
 #include "palette/clut_reader.h"
 #include "palette/palette_table.h"
 #include "png/chunk_pass.h"
 #include "png_builder.h"
 #include "reference.h"
 #include "stream/byte_stream.h"
+
+using namespace palfill;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string clut(reinterpret_cast<const char*>(data), size);

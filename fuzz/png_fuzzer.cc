@@ -8,9 +8,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "full_palette.h"
 #include "palette/palette_table.h"
 #include "png/chunk_pass.h"
 #include "reference.h"
+
+using namespace palfill;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);

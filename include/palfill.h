@@ -22,9 +22,27 @@
  *   however damaged, makes a call read or write out of bounds, and no
  *   length field makes it allocate more than the input supplies.
  *
- * The ABI is that of libpalfill.so.1: functions and types are only ever
- * added. PALFILL_VERSION_* give the version this header belongs to;
+ * The ABI is that of libpalfill.so.1, and it only grows: each release that
+ * adds functions exports them under a version node of its own (PALFILL_1
+ * for 1.1, PALFILL_1.2 for 1.2), so a program built against a newer
+ * release fails to start against an older library instead of failing part
+ * way through. The 1.1 functions, structs and callbacks keep their layout
+ * and meaning for good. Result values are only added, never reused.
+ * PALFILL_VERSION_* give the version this header belongs to;
  * palfill_version() the version of the library actually loaded.
+ *
+ * Since 1.2, the interface grows without breaking callers:
+ * - Structs that callers fill in begin with `size`, which the caller sets
+ *   to sizeof the struct as its own header defines it. A later release may
+ *   add members at the end; the library takes those that fit in `size` and
+ *   gives the others their zero value. A `size` larger than the library
+ *   knows is accepted when the bytes it does not know are all zero (the
+ *   caller wants nothing new of it), and refused with
+ *   PALFILL_INVALID_ARGUMENT otherwise, as is a `size` too small for the
+ *   first members. Zero-initialise the struct, then set what you need:
+ *   `palfill_reader reader = {sizeof reader};`.
+ * - Results and callbacks agree: 0 is success, anything else a failure.
+ *   (The 1.1 callbacks return non-zero for success, and always will.)
  */
 #ifndef PALFILL_H_
 #define PALFILL_H_
@@ -32,7 +50,7 @@
 #include <stddef.h>
 
 #define PALFILL_VERSION_MAJOR 1
-#define PALFILL_VERSION_MINOR 1
+#define PALFILL_VERSION_MINOR 2
 #define PALFILL_VERSION_PATCH 0
 
 /* Marks what the shared library exports; everything else stays inside. */
@@ -57,7 +75,11 @@ typedef enum palfill_result {
   PALFILL_UNKNOWN_DEPTH = 4,       /* the CLUT's depth code is 3, which is invalid */
   PALFILL_NOT_A_CLUT = 5,          /* the CLUT begins with the PNG signature: an image */
   PALFILL_OUT_OF_MEMORY = 6,       /* memory for the conversion could not be had */
-  PALFILL_WRITE_FAILED = 7         /* a sink refused bytes or a cut (streaming only) */
+  PALFILL_WRITE_FAILED = 7,        /* a sink refused bytes or a cut (streaming only) */
+  /* Since 1.2: */
+  PALFILL_READ_FAILED = 8,      /* a reader failed; the output is as after an early end */
+  PALFILL_BUFFER_TOO_SMALL = 9, /* the caller's buffer cannot hold the output; nothing written */
+  PALFILL_INVALID_ARGUMENT = 10 /* a struct's `size` is one no release of it has */
 } palfill_result;
 
 /* A short English text for `result`, such as "not a PNG", in static
@@ -82,8 +104,8 @@ PALFILL_API const char* palfill_version(void);
  * *out_size is 0, *out is NULL; otherwise *out is allocated by the library
  * and the caller frees it with palfill_free(). The input is never changed.
  *
- * Memory: the output (at most png_size + 1,048 bytes) and a working copy of
- * at most the same size; nothing is kept after the call. */
+ * Memory: the output (at most palfill_convert_bound(png_size) bytes) and a
+ * working copy of at most the same size; nothing is kept after the call. */
 PALFILL_API palfill_result palfill_convert(const unsigned char* png, size_t png_size,
                                            const unsigned char* clut, size_t clut_size,
                                            unsigned char** out, size_t* out_size);
@@ -127,9 +149,13 @@ PALFILL_API void palfill_colours_free(palfill_colours* colours);
 
 /* Reads a CLUT file from `clut` into `colours`. Returns PALFILL_FINISHED,
  * PALFILL_CLUT_UNEXPECTED_EOF, PALFILL_UNKNOWN_DEPTH or PALFILL_NOT_A_CLUT.
- * Bytes after the last entry are never asked for. A PNG signature at the
- * start is refused before anything is stored; after a failure part way
- * through, the entries before it stay stored. */
+ * A PNG signature at the start is refused before anything is stored; after
+ * a failure part way through, the entries before it stay stored.
+ * Bytes after the last entry are never asked for, with one exception: to
+ * tell an image from a CLUT, the first bytes are asked for one at a time
+ * while each matches the PNG signature (137 80 78 71 13 10 26 10), up to
+ * all 8, even past the end of a shorter CLUT. A CLUT whose first byte is
+ * not 137 (0x89) is never read past its end. */
 PALFILL_API palfill_result palfill_load_clut(palfill_colours* colours, const palfill_source* clut);
 
 /* Converts the PNG from `png` to `out` with `colours`, reading and writing
@@ -145,6 +171,67 @@ PALFILL_API palfill_result palfill_load_clut(palfill_colours* colours, const pal
 PALFILL_API palfill_result palfill_convert_stream(const palfill_colours* colours,
                                                   const palfill_source* png,
                                                   const palfill_sink* out);
+
+/* ---- Since 1.2 (version node PALFILL_1.2) ---- */
+
+/* The most bytes a conversion of a `png_size`-byte PNG can give: the PNG
+ * and the largest PLTE and tRNS chunks, png_size + 1,048. SIZE_MAX when
+ * that does not fit in a size_t. */
+PALFILL_API size_t palfill_convert_bound(size_t png_size);
+
+/* palfill_convert() into `out_capacity` bytes at `out`, which the caller
+ * owns (`out` may be NULL when `out_capacity` is 0). On return *out_size
+ * is the size of the output, which is what palfill_convert() gives.
+ *
+ * When the output does not fit, the result is PALFILL_BUFFER_TOO_SMALL,
+ * nothing is written to `out`, and *out_size is the exact size that it
+ * needs: call again with at least that much. A buffer of
+ * palfill_convert_bound(png_size) bytes always fits. A CLUT failure or
+ * PALFILL_NOT_PNG, whose output is empty, fits in any buffer. Only the
+ * working copy is allocated, so PALFILL_OUT_OF_MEMORY is still possible. */
+PALFILL_API palfill_result palfill_convert_into(const unsigned char* png, size_t png_size,
+                                                const unsigned char* clut, size_t clut_size,
+                                                unsigned char* out, size_t out_capacity,
+                                                size_t* out_size);
+
+/* A reader hands out bytes in order. read() fills up to `count` bytes of
+ * `dest`, sets *given to how many, and returns 0; fewer than `count` means
+ * the end. When reading fails (a disk error, say), it returns non-zero, and
+ * the bytes it gave before the failure still count. Either way it is not
+ * called again. When `length_known` is non-zero, `length` is the number of
+ * bytes it holds from where reading starts, as for palfill_source. */
+typedef struct palfill_reader {
+  size_t size; /* sizeof(palfill_reader) */
+  int (*read)(void* context, unsigned char* dest, size_t count, size_t* given);
+  void* context;
+  int length_known;
+  unsigned long long length;
+} palfill_reader;
+
+/* A writer takes bytes in order. write() returns 0 when all `count` bytes
+ * arrived, non-zero otherwise. cut(), which may be NULL, shortens what was
+ * written to its first `length` bytes and returns 0 on success. */
+typedef struct palfill_writer {
+  size_t size; /* sizeof(palfill_writer) */
+  int (*write)(void* context, const unsigned char* bytes, size_t count);
+  int (*cut)(void* context, unsigned long long length);
+  void* context;
+} palfill_writer;
+
+/* palfill_load_clut() from a reader: the same, and PALFILL_READ_FAILED
+ * when the reader fails where the CLUT would otherwise end early.
+ * PALFILL_INVALID_ARGUMENT for a reader whose `size` is refused (see
+ * above), before anything is read. */
+PALFILL_API palfill_result palfill_load_clut_io(palfill_colours* colours,
+                                                const palfill_reader* clut);
+
+/* palfill_convert_stream() from a reader to a writer: the same, and
+ * PALFILL_READ_FAILED when the reader fails where the PNG would otherwise
+ * end early; the writer then holds what PALFILL_UNEXPECTED_EOF would leave.
+ * PALFILL_INVALID_ARGUMENT for a `size` that is refused, before anything is
+ * read or written. */
+PALFILL_API palfill_result palfill_convert_io(const palfill_colours* colours,
+                                              const palfill_reader* png, const palfill_writer* out);
 
 #ifdef __cplusplus
 }

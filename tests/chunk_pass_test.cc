@@ -9,9 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "format/crc32.h"
+#include "full_palette.h"
 #include "png_builder.h"
 #include "reference.h"
 #include "support.h"
+
+using namespace palfill;
 
 namespace {
 
@@ -268,9 +272,9 @@ TEST(convert_png, reports_a_sink_that_fails) {
   }
 }
 
-TEST(chunk_crc, matches_known_png_values) {
+TEST(crc32, matches_known_png_values) {
   const auto crc_of = [](const std::string& s) {
-    return chunk_crc(reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    return crc32(reinterpret_cast<const uint8_t*>(s.data()), s.size());
   };
   EXPECT_EQ(crc_of("IEND"), 0xAE426082u);
   EXPECT_EQ(crc_of("123456789"), 0xCBF43926u);

@@ -9,9 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "full_palette.h"
 #include "png_builder.h"
 #include "reference.h"
 #include "support.h"
+
+using namespace palfill;
 
 namespace {
 
@@ -109,15 +112,29 @@ TEST(load_clut, agrees_with_the_reference_at_every_cut) {
   cluts.push_back(clut_bytes(0xE0, "", numbered_entries(2)));
   cluts.push_back(clut_bytes(0xA0, "", numbered_entries(300)));  // crosses a batch
   cluts.push_back(png_signature_bytes() + numbered_entries(2));  // a PNG past its 8th byte
-  for (const std::string& clut : cluts) {
-    const std::size_t step = clut.size() > 2000 ? 997 : 1;
-    for (std::size_t cut = 0; cut <= clut.size(); cut += step) {
-      palette_table got, want;
-      seed_palette_table(got);
-      seed_palette_table(want);
-      const std::string bytes = clut.substr(0, cut);
-      ASSERT_EQ(load_clut_bytes(bytes, got), reference_load_clut(bytes, want)) << cut;
-      ASSERT_EQ(std::memcmp(got.data(), want.data(), sizeof got), 0) << cut;
+  cluts.push_back(std::string("\x89\x50", 2));        // stores nothing, begins as a PNG does
+  cluts.push_back(clut_bytes(0x88, "\x11", "abcd"));  // one entry: 6 bytes
+  // Alone, and followed by an image in the same stream: the reader asks for
+  // no byte past the last entry but those that could still make it a PNG.
+  for (const std::string& after : {std::string(), png_signature_bytes() + "IHDR"}) {
+    for (const std::string& clut : cluts) {
+      const std::size_t step = clut.size() > 2000 ? 997 : 1;
+      for (std::size_t cut = 0; cut <= clut.size(); cut += step) {
+        palette_table got, want;
+        seed_palette_table(got);
+        seed_palette_table(want);
+        const std::string bytes = clut.substr(0, cut) + after;
+        memory_input input{reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0};
+        byte_source source = memory_source(input, false);
+        std::size_t asked = 0;
+        const clut_result result = load_clut(source, got);
+        ASSERT_EQ(result, reference_load_clut(bytes, want, &asked)) << cut;
+        ASSERT_EQ(std::memcmp(got.data(), want.data(), sizeof got), 0) << cut;
+        // A CLUT that ends early was read to its end in any case.
+        if (result != clut_result::unexpected_eof) {
+          ASSERT_EQ(input.pos, asked) << cut;
+        }
+      }
     }
   }
 }

@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "full_palette.h"
 #include "palette/clut_reader.h"
 #include "palette/palette_table.h"
 #include "png_builder.h"
 #include "support.h"
+
+using namespace palfill;
 
 namespace {
 

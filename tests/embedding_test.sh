@@ -68,7 +68,8 @@ for inputs in "${cases[@]}"; do
     checked=$((checked + 1))
   done
 done
-"$work/embed-pkg-config" "$examples/sample.png" "$work/got.png" | grep -qx "libpalfill 1.1.0: finished" ||
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+"$work/embed-pkg-config" "$examples/sample.png" "$work/got.png" | grep -qx "libpalfill $version: finished" ||
   fail "the version or the result text"
 echo "$checked runs checked, $failures failures"
 [ "$failures" -eq 0 ]

@@ -1,9 +1,13 @@
-// libpalfill's C interface: palfill_convert() against the references at
-// every cut, with every kind of CLUT; many threads at once; the version
-// and the result texts.
+// libpalfill's C interface: every way in against the references at every
+// cut, with every kind of CLUT; streams whose size says what they hold; a
+// cut that fails; many threads at once, one set of colours among them;
+// the version and the result texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -12,6 +16,8 @@
 #include "palfill.h"
 #include "png_builder.h"
 #include "reference.h"
+
+using namespace palfill;
 
 namespace {
 
@@ -37,17 +43,20 @@ const std::vector<std::string> clut_files = {
     std::string("\x60", 1),
     std::string(),
     png_signature_bytes() + "rest",
+    std::string("\x89\x50", 2),  // a CLUT that stores nothing and begins as a PNG does
 };
 
 TEST(palfill_convert, agrees_with_the_references_at_every_cut_with_every_clut) {
-  for (const std::string& png : test_pngs()) {
-    for (const std::string* clut : test_cluts(clut_files)) {
-      for (std::size_t cut = 0; cut <= png.size(); ++cut) {
-        const std::string input = png.substr(0, cut);
-        const library_output want = reference_library_convert(input, clut);
-        const library_output got = library_convert(input, clut);
-        ASSERT_EQ(got.result, want.result) << "cut " << cut;
-        ASSERT_TRUE(got.bytes == want.bytes) << "cut " << cut;
+  for (const library_route route : library_routes) {
+    for (const std::string& png : test_pngs()) {
+      for (const std::string* clut : test_cluts(clut_files)) {
+        for (std::size_t cut = 0; cut <= png.size(); ++cut) {
+          const std::string input = png.substr(0, cut);
+          const library_output want = reference_library_convert(input, clut, route);
+          const library_output got = library_convert(input, clut, route);
+          ASSERT_EQ(got.result, want.result) << "route " << int(route) << " cut " << cut;
+          ASSERT_TRUE(got.bytes == want.bytes) << "route " << int(route) << " cut " << cut;
+        }
       }
     }
   }
@@ -77,17 +86,111 @@ TEST(palfill_convert, is_safe_on_many_threads_at_once) {
   for (int count : mismatches) EXPECT_EQ(count, 0);
 }
 
+int refuse_bytes(void*, const unsigned char*, size_t) {
+  return 1;
+}
+
+int read_nothing(void*, unsigned char*, size_t, size_t* given) {
+  *given = 0;
+  return 0;
+}
+
+// What the command and the references never reach: a `size` that no
+// release of a struct has, and a writer whose cut fails after a chunk's
+// data went out. And one palfill_colours shared by threads, as palfill(3)
+// promises (CI runs this test alone under ThreadSanitizer too).
+TEST(palfill_streams, refuse_bad_sizes_report_failed_cuts_and_share_colours) {
+  using colours_ptr = std::unique_ptr<palfill_colours, void (*)(palfill_colours*)>;
+  const colours_ptr colours(palfill_colours_new(), palfill_colours_free);
+  struct grown_reader {  // as a later release might define it, with one more member
+    palfill_reader first;
+    unsigned long long more;
+  };
+  const struct {
+    std::size_t size;
+    unsigned long long more;
+    palfill_result result;
+  } sizes[] = {{0, 0, PALFILL_INVALID_ARGUMENT},
+               {sizeof(palfill_reader) - 1, 0, PALFILL_INVALID_ARGUMENT},
+               {sizeof(palfill_reader), 0, PALFILL_UNEXPECTED_EOF},
+               {sizeof(grown_reader), 0, PALFILL_UNEXPECTED_EOF},
+               {sizeof(grown_reader), 1, PALFILL_INVALID_ARGUMENT}};
+  const palfill_writer writer{sizeof(palfill_writer), refuse_bytes, nullptr, nullptr};
+  for (const auto& c : sizes) {
+    grown_reader reader{{c.size, read_nothing, nullptr, 0, 0}, c.more};
+    EXPECT_EQ(palfill_convert_io(colours.get(), &reader.first, &writer), c.result) << c.size;
+    EXPECT_EQ(palfill_load_clut_io(colours.get(), &reader.first),
+              c.result == PALFILL_UNEXPECTED_EOF ? PALFILL_CLUT_UNEXPECTED_EOF : c.result);
+  }
+
+  // From a pipe into a file, a long chunk's data goes out before its end
+  // is seen; a cut that then fails is a failed write, and what went out stays.
+  const std::string png = indexed_png(600, 900, 8, [](uint32_t x, uint32_t y) { return x + y; });
+  const std::string cut_png = png.substr(0, png.size() / 2);
+  std::string written;
+  const auto write_all = [](void* out, const unsigned char* bytes, size_t count) {
+    static_cast<std::string*>(out)->append(reinterpret_cast<const char*>(bytes), count);
+    return 0;
+  };
+  const auto refuse_cut = [](void*, unsigned long long) { return 1; };
+  const palfill_writer failing_cut{sizeof(palfill_writer), write_all, refuse_cut, &written};
+  const library_output whole = library_convert(png, nullptr);
+  struct from_memory {
+    const std::string* bytes;
+    std::size_t pos;
+  } in{&cut_png, 0};
+  const palfill_reader pipe{sizeof(palfill_reader),
+                            [](void* context, unsigned char* dest, size_t count, size_t* given) {
+                              auto* from = static_cast<from_memory*>(context);
+                              *given = std::min(count, from->bytes->size() - from->pos);
+                              std::memcpy(dest, from->bytes->data() + from->pos, *given);
+                              from->pos += *given;
+                              return 0;
+                            },
+                            &in, 0, 0};
+  EXPECT_EQ(palfill_convert_io(colours.get(), &pipe, &failing_cut), PALFILL_WRITE_FAILED);
+  EXPECT_GT(written.size(), library_convert(cut_png, nullptr).bytes.size());
+  EXPECT_TRUE(whole.bytes.compare(0, written.size(), written) == 0);
+
+  // Threads converting with one set of colours give what one thread gives.
+  ASSERT_EQ(library_convert(png, &clut_files[0], library_route::io_file).result, PALFILL_FINISHED);
+  const library_output want = library_convert(png, &clut_files[0]);
+  struct from_memory clut_in {
+    &clut_files[0], 0
+  };
+  const palfill_reader clut_reader{sizeof(palfill_reader), pipe.read, &clut_in, 0, 0};
+  ASSERT_EQ(palfill_load_clut_io(colours.get(), &clut_reader), PALFILL_FINISHED);
+  std::vector<int> mismatches(8, 0);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < mismatches.size(); ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        from_memory from{&png, 0};
+        std::string out;
+        const palfill_reader reader{sizeof(palfill_reader), pipe.read, &from, 0, 0};
+        const palfill_writer to{sizeof(palfill_writer), write_all, nullptr, &out};
+        mismatches[t] +=
+            palfill_convert_io(colours.get(), &reader, &to) != want.result || out != want.bytes;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int count : mismatches) EXPECT_EQ(count, 0);
+}
+
 TEST(palfill_api, says_its_version_and_a_distinct_text_for_every_result) {
   const std::string version = std::to_string(PALFILL_VERSION_MAJOR) + "." +
                               std::to_string(PALFILL_VERSION_MINOR) + "." +
                               std::to_string(PALFILL_VERSION_PATCH);
   EXPECT_EQ(palfill_version(), version);
   std::set<std::string> texts;
-  for (int result = PALFILL_FINISHED; result <= PALFILL_WRITE_FAILED; ++result) {
+  for (int result = PALFILL_FINISHED; result <= PALFILL_INVALID_ARGUMENT; ++result) {
     texts.insert(palfill_result_text(palfill_result(result)));
   }
   texts.insert(palfill_result_text(palfill_result(99)));
-  EXPECT_EQ(texts.size(), 9u);
+  EXPECT_EQ(texts.size(), 12u);
+  EXPECT_EQ(palfill_convert_bound(100), 1148u);
+  EXPECT_EQ(palfill_convert_bound(SIZE_MAX - 1), SIZE_MAX);
 }
 
 }  // namespace

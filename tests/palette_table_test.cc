@@ -5,6 +5,10 @@
 #include <set>
 #include <tuple>
 
+#include "full_palette.h"
+
+using namespace palfill;
+
 namespace {
 
 bool same_colour(const rgba_entry& a, const rgba_entry& b) {
@@ -52,23 +56,13 @@ TEST(fixed_default_colours, cover_every_level_combination_once) {
   }
 }
 
-TEST(seed_palette_table, keeps_nothing_from_before) {
+TEST(seed_palette, keeps_nothing_from_before) {
   palette_table table;
   table.fill(rgba_entry{1, 2, 3, 4});
-  seed_palette_table(table);
+  seed_palette(table.data(), table.size());
   for (std::size_t i = 0; i < table.size(); ++i) {
     const rgba_entry expected = i < 128 ? fixed_default_colours[i] : rgba_entry{0, 0, 0, 0};
     ASSERT_TRUE(same_colour(table[i], expected)) << i;
-  }
-}
-
-TEST(new_seeded_palette_table, equals_a_seeded_table) {
-  palette_table seeded;
-  seed_palette_table(seeded);
-  const owned_palette_table table = new_seeded_palette_table();
-  ASSERT_NE(table, nullptr);
-  for (std::size_t i = 0; i < seeded.size(); ++i) {
-    ASSERT_TRUE(same_colour((*table)[i], seeded[i])) << i;
   }
 }
 

@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "format/byte_order.h"
 #include "png/chunk_pass.h"
 #include "png_builder.h"
 #include "support.h"
+
+using namespace palfill;
 
 namespace {
 

@@ -1,8 +1,13 @@
 #include "reference.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 
+#include "format/byte_order.h"
 #include "png_builder.h"
+
+using namespace palfill;
 
 namespace {
 
@@ -51,9 +56,32 @@ reference_output reference_convert(const std::string& input, const palette_table
   }
 }
 
-clut_result reference_load_clut(const std::string& clut, palette_table& table) {
-  if (clut.compare(0, 8, png_signature_bytes()) == 0) return clut_result::not_a_clut;
+namespace {
+
+// The bytes that match the PNG signature, and the first one that does not.
+std::size_t signature_look_ahead(const std::string& clut) {
+  const std::string signature = png_signature_bytes();
+  std::size_t n = 0;
+  while (n < 8 && n < clut.size() && clut[n] == signature[n]) ++n;
+  return n < 8 && n < clut.size() ? n + 1 : n;
+}
+
+clut_result read_clut_fields(const std::string& clut, palette_table& table, std::size_t& at);
+
+}  // namespace
+
+clut_result reference_load_clut(const std::string& clut, palette_table& table, std::size_t* asked) {
   std::size_t at = 0;
+  const clut_result result = clut.compare(0, 8, png_signature_bytes()) == 0
+                                 ? clut_result::not_a_clut
+                                 : read_clut_fields(clut, table, at);
+  if (asked != nullptr) *asked = std::max(at, signature_look_ahead(clut));
+  return result;
+}
+
+namespace {
+
+clut_result read_clut_fields(const std::string& clut, palette_table& table, std::size_t& at) {
   const auto next = [&](uint32_t& value) {
     if (at == clut.size()) return false;
     value = static_cast<uint8_t>(clut[at++]);
@@ -90,6 +118,8 @@ clut_result reference_load_clut(const std::string& clut, palette_table& table) {
   return clut_result::loaded;
 }
 
+}  // namespace
+
 reference_output convert_in_memory(const std::string& input, const palette_table& table,
                                    bool length_known, bool can_cut, std::size_t block_size) {
   memory_input bytes{reinterpret_cast<const uint8_t*>(input.data()), input.size(), 0};
@@ -113,6 +143,8 @@ library_output reference_library_convert(const std::string& png, const std::stri
         return {PALFILL_UNKNOWN_DEPTH, ""};
       case clut_result::not_a_clut:
         return {PALFILL_NOT_A_CLUT, ""};
+      case clut_result::read_failed:
+        return {PALFILL_READ_FAILED, ""};
     }
   }
   const reference_output out = reference_convert(png, table);
@@ -122,14 +154,27 @@ library_output reference_library_convert(const std::string& png, const std::stri
   return {result, out.bytes};
 }
 
-library_output library_convert(const std::string& png, const std::string* clut) {
+library_output reference_library_convert(const std::string& png, const std::string* clut,
+                                         library_route route) {
+  library_output want = reference_library_convert(png, clut);
+  if (route == library_route::io_failing &&
+      (want.result == PALFILL_UNEXPECTED_EOF || want.result == PALFILL_CLUT_UNEXPECTED_EOF)) {
+    want.result = PALFILL_READ_FAILED;
+  }
+  return want;
+}
+
+namespace {
+
+const unsigned char* c_bytes(const std::string& s) {
+  return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+library_output through_convert(const std::string& png, const std::string* clut) {
   unsigned char* out = nullptr;
   std::size_t out_size = 0;
-  const auto bytes = [](const std::string& s) {
-    return reinterpret_cast<const unsigned char*>(s.data());
-  };
   const palfill_result result =
-      palfill_convert(bytes(png), png.size(), clut != nullptr ? bytes(*clut) : nullptr,
+      palfill_convert(c_bytes(png), png.size(), clut != nullptr ? c_bytes(*clut) : nullptr,
                       clut != nullptr ? clut->size() : 0, &out, &out_size);
   library_output converted{result, out_size == 0
                                        ? std::string()
@@ -138,6 +183,117 @@ library_output library_convert(const std::string& png, const std::string* clut) 
     converted.result = palfill_result(-1);  // breaks its word
   palfill_free(out);
   return converted;
+}
+
+// Asks with a buffer one byte short of what the output needs, which must
+// be refused untouched with the size it needs, then converts into exactly
+// that much.
+library_output through_convert_into(const std::string& png, const std::string* clut) {
+  const auto* clut_bytes_in = clut != nullptr ? c_bytes(*clut) : nullptr;
+  const std::size_t clut_size = clut != nullptr ? clut->size() : 0;
+  std::size_t needed = 0;
+  palfill_result result =
+      palfill_convert_into(c_bytes(png), png.size(), clut_bytes_in, clut_size, nullptr, 0, &needed);
+  if (result != PALFILL_BUFFER_TOO_SMALL) return {result, ""};  // it fitted in nothing
+  std::string out(needed + 1, '~');
+  std::size_t size = 0;
+  result = palfill_convert_into(c_bytes(png), png.size(), clut_bytes_in, clut_size,
+                                reinterpret_cast<unsigned char*>(&out[0]), needed - 1, &size);
+  if (result != PALFILL_BUFFER_TOO_SMALL || size != needed || out != std::string(needed + 1, '~')) {
+    return {palfill_result(-1), ""};  // wrote into a buffer too small, or misreported
+  }
+  result = palfill_convert_into(c_bytes(png), png.size(), clut_bytes_in, clut_size,
+                                reinterpret_cast<unsigned char*>(&out[0]), needed, &size);
+  if (size != needed || out[needed] != '~') return {palfill_result(-1), ""};
+  out.resize(size);
+  return {result, out};
+}
+
+struct memory_reader {
+  const std::string* bytes;
+  std::size_t pos;
+  bool fail_at_end;  // fail instead of ending
+};
+
+std::size_t give_bytes(memory_reader& reader, unsigned char* dest, std::size_t count) {
+  const std::size_t given = std::min(count, reader.bytes->size() - reader.pos);
+  std::copy_n(reader.bytes->data() + reader.pos, given, dest);
+  reader.pos += given;
+  return given;
+}
+
+size_t read_1_1(void* context, unsigned char* dest, size_t count) {
+  return give_bytes(*static_cast<memory_reader*>(context), dest, count);
+}
+
+int read_1_2(void* context, unsigned char* dest, size_t count, size_t* given) {
+  auto& reader = *static_cast<memory_reader*>(context);
+  *given = give_bytes(reader, dest, count);
+  return *given < count && reader.fail_at_end ? 1 : 0;
+}
+
+int write_1_1(void* context, const unsigned char* bytes, size_t count) {
+  static_cast<std::string*>(context)->append(reinterpret_cast<const char*>(bytes), count);
+  return 1;
+}
+
+int cut_1_1(void* context, unsigned long long length) {
+  auto* bytes = static_cast<std::string*>(context);
+  if (length > bytes->size()) return 0;
+  bytes->resize(static_cast<std::size_t>(length));
+  return 1;
+}
+
+int write_1_2(void* context, const unsigned char* bytes, size_t count) {
+  return write_1_1(context, bytes, count) != 0 ? 0 : 1;
+}
+
+int cut_1_2(void* context, unsigned long long length) {
+  return cut_1_1(context, length) != 0 ? 0 : 1;
+}
+
+library_output through_streams(const std::string& png, const std::string* clut,
+                               library_route route) {
+  using colours_ptr = std::unique_ptr<palfill_colours, void (*)(palfill_colours*)>;
+  const colours_ptr colours(palfill_colours_new(), palfill_colours_free);
+  const bool file = route != library_route::io_pipe && route != library_route::io_failing;
+  const bool fails = route == library_route::io_failing;
+  if (clut != nullptr) {
+    memory_reader from{clut, 0, fails};
+    const palfill_source source{read_1_1, &from, 1, clut->size()};
+    const palfill_reader reader{sizeof(palfill_reader), read_1_2, &from, 0, 0};
+    const palfill_result loaded = route == library_route::stream
+                                      ? palfill_load_clut(colours.get(), &source)
+                                      : palfill_load_clut_io(colours.get(), &reader);
+    if (loaded != PALFILL_FINISHED) return {loaded, ""};
+  }
+  library_output out{PALFILL_FINISHED, ""};
+  memory_reader from{&png, 0, fails};
+  if (route == library_route::stream) {
+    const palfill_source source{read_1_1, &from, 1, png.size()};
+    const palfill_sink sink{write_1_1, cut_1_1, &out.bytes};
+    out.result = palfill_convert_stream(colours.get(), &source, &sink);
+  } else {
+    const palfill_reader reader{sizeof(palfill_reader), read_1_2, &from, file, png.size()};
+    const palfill_writer writer{sizeof(palfill_writer), write_1_2, file ? cut_1_2 : nullptr,
+                                &out.bytes};
+    out.result = palfill_convert_io(colours.get(), &reader, &writer);
+  }
+  return out;
+}
+
+}  // namespace
+
+library_output library_convert(const std::string& png, const std::string* clut,
+                               library_route route) {
+  switch (route) {
+    case library_route::convert:
+      return through_convert(png, clut);
+    case library_route::convert_into:
+      return through_convert_into(png, clut);
+    default:
+      return through_streams(png, clut, route);
+  }
 }
 
 namespace {

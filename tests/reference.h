@@ -7,19 +7,23 @@
 
 #include <string>
 
+#include "full_palette.h"
 #include "palette/clut_reader.h"
 #include "palette/palette_table.h"
 #include "palfill.h"
 #include "png/chunk_pass.h"
 
 struct reference_output {
-  pass_result result;
+  palfill::pass_result result;
   std::string bytes;
 };
 
 reference_output reference_convert(const std::string& input, const palette_table& table);
 
-clut_result reference_load_clut(const std::string& clut, palette_table& table);
+// `asked`, when given, gets how many bytes the reader may ask for: up to
+// the last entry, or the signature's look-ahead when that goes further.
+palfill::clut_result reference_load_clut(const std::string& clut, palette_table& table,
+                                         std::size_t* asked = nullptr);
 
 // The streaming pass run over memory, for comparing with the reference:
 // the input as a file (length known) or a pipe, the output as a file (it
@@ -35,10 +39,26 @@ struct library_output {
 };
 library_output reference_library_convert(const std::string& png, const std::string* clut);
 
-// palfill_convert() itself, on the same terms.
-library_output library_convert(const std::string& png, const std::string* clut);
+// The ways into the library, each of which must give what the reference
+// gives: palfill_convert(); palfill_convert_into() with a buffer of the
+// exact size, after asking for it with one a byte too small; the 1.1
+// streams (a file: length known, cut back); the 1.2 readers and writers as
+// a file and as a pipe (length unknown, no cut); and the same pipe with
+// readers that fail at their end instead of ending, which must give
+// PALFILL_READ_FAILED where the others end early.
+enum class library_route { convert, convert_into, stream, io_file, io_pipe, io_failing };
+constexpr library_route library_routes[] = {library_route::convert, library_route::convert_into,
+                                            library_route::stream,  library_route::io_file,
+                                            library_route::io_pipe, library_route::io_failing};
+
+library_output library_convert(const std::string& png, const std::string* clut,
+                               library_route route = library_route::convert);
+
+// What `route` must give, by the references.
+library_output reference_library_convert(const std::string& png, const std::string* clut,
+                                         library_route route);
 
 // Appends to `bytes`; `can_cut` false makes it behave as a pipe does.
-byte_sink memory_sink(std::string& bytes, bool can_cut);
+palfill::byte_sink memory_sink(std::string& bytes, bool can_cut);
 
 #endif  // PALFILL_TESTS_REFERENCE_H_

@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "full_palette.h"
 #include "png/chunk_pass.h"
 #include "png_builder.h"
 #include "reference.h"
 #include "support.h"
+
+using namespace palfill;
 
 namespace {
 

@@ -13,6 +13,8 @@
 
 #include "png_builder.h"
 
+using namespace palfill;
+
 namespace {
 
 const char* launcher() {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "full_palette.h"
 #include "palette/clut_reader.h"
 
 struct run_result {
@@ -61,7 +62,7 @@ std::string palfill_shell_words();
 bool posix_part(const char* needs);
 
 // Loads CLUT bytes held in memory into `table`.
-clut_result load_clut_bytes(const std::string& clut, palette_table& table);
+palfill::clut_result load_clut_bytes(const std::string& clut, palette_table& table);
 
 // A fresh folder per test, removed afterwards.
 class temp_dir_test : public ::testing::Test {

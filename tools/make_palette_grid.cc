@@ -12,6 +12,8 @@
 #include "palette/palette_table.h"
 #include "png_builder.h"
 
+using namespace palfill;
+
 namespace {
 
 constexpr uint32_t swatch = 32, columns = 16, rows = 8;
@@ -26,7 +28,7 @@ int brightness(const rgba_entry& c) {
   return c.alpha == 0 ? 255 * 7 : c.red * 2 + c.green * 4 + c.blue;
 }
 
-uint32_t contrasting_index(const palette_table& table, uint32_t index) {
+uint32_t contrasting_index(const image_palette& table, uint32_t index) {
   uint32_t best = 0;
   int best_gap = -1;
   for (uint32_t candidate = 0; candidate < columns * rows; ++candidate) {
@@ -46,7 +48,7 @@ bool on_digit(uint32_t index, uint32_t x, uint32_t y) {
   return (digit_rows[text[cell] - '0'][(y - 11) / 2] >> (2 - column)) & 1;
 }
 
-bool apply_clut(const char* path, palette_table& table) {
+bool apply_clut(const char* path, image_palette& table) {
   const std::string clut = read_file(path);
   memory_input input{reinterpret_cast<const uint8_t*>(clut.data()), clut.size(), 0};
   byte_source source = memory_source(input, true);
@@ -62,8 +64,8 @@ int main(int argc, char** argv) {
     std::printf("Usage : %s out.png [in.clt]\n", argv[0]);
     return 1;
   }
-  palette_table table;
-  seed_palette_table(table);
+  image_palette table;
+  seed_image_palette(table);
   if (argc == 3 && !apply_clut(argv[2], table)) return 1;
   const auto index_at = [&](uint32_t x, uint32_t y) {
     const uint32_t index = y / swatch * columns + x / swatch;

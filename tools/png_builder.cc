@@ -4,7 +4,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "png/chunk_pass.h"
+#include "format/crc32.h"
+
+using namespace palfill;
 
 std::string be16_bytes(uint16_t value) {
   return std::string{static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
@@ -21,7 +23,7 @@ std::string png_signature_bytes() {
 
 std::string png_chunk(const std::string& type, const std::string& data) {
   const std::string covered = type + data;
-  const uint32_t crc = chunk_crc(reinterpret_cast<const uint8_t*>(covered.data()), covered.size());
+  const uint32_t crc = crc32(reinterpret_cast<const uint8_t*>(covered.data()), covered.size());
   return be32_bytes(static_cast<uint32_t>(data.size())) + covered + be32_bytes(crc);
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "palette/clut_reader.h"
 #include "palette/palette_table.h"
@@ -13,9 +14,10 @@
 #include "stream/byte_stream.h"
 
 struct palfill_colours {
-  image_palette palette;
+  palfill::image_palette palette;
 };
 
+namespace palfill {
 namespace {
 
 #define PALFILL_STRINGIFY(x) #x
@@ -30,6 +32,8 @@ palfill_result from_clut_result(clut_result result) {
       return PALFILL_UNKNOWN_DEPTH;
     case clut_result::not_a_clut:
       return PALFILL_NOT_A_CLUT;
+    case clut_result::read_failed:
+      return PALFILL_READ_FAILED;
     case clut_result::unexpected_eof:
       break;
   }
@@ -46,14 +50,25 @@ palfill_result from_pass_result(pass_result result) {
       return PALFILL_UNEXPECTED_EOF;
     case pass_result::chunk_too_large:
       return PALFILL_OUT_OF_MEMORY;
+    case pass_result::read_failed:
+      return PALFILL_READ_FAILED;
     case pass_result::write_failed:
       break;
   }
   return PALFILL_WRITE_FAILED;
 }
 
+// ---- 1.1 sources and sinks: callbacks return non-zero for success.
+
+std::size_t read_c_source(void* context, uint8_t* dest, std::size_t count, bool*) {
+  const auto* source = static_cast<const palfill_source*>(context);
+  // More than was asked for would be written past `dest`.
+  return std::min(source->read(source->context, dest, count), count);
+}
+
 byte_source from_c_source(const palfill_source& source) {
-  return byte_source{source.read, source.context, source.length_known != 0, source.length};
+  return byte_source{read_c_source, const_cast<palfill_source*>(&source), source.length_known != 0,
+                     source.length, false};
 }
 
 bool write_to_c_sink(void* context, const uint8_t* bytes, std::size_t count) {
@@ -66,7 +81,76 @@ bool cut_c_sink(void* context, uint64_t length) {
   return sink->cut(sink->context, length) != 0;
 }
 
+// ---- 1.2 readers and writers: callbacks return 0 for success.
+
+// Copies the caller's struct, whose own header gave it `given->size`
+// bytes: the members past that size take their zero value, and members
+// past those this library knows must be zero. `first_size` is the size of
+// the struct's first release, which no caller's may be smaller than; it
+// never changes.
+template <typename T>
+bool take_struct(const T* given, std::size_t first_size, T& taken) {
+  const std::size_t size = given->size;
+  if (size < first_size) return false;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(given);
+  for (std::size_t i = sizeof(T); i < size; ++i) {
+    if (bytes[i] != 0) return false;  // asks for something this library cannot do
+  }
+  std::memset(&taken, 0, sizeof taken);
+  std::memcpy(&taken, given, std::min(size, sizeof(T)));
+  return true;
+}
+
+constexpr std::size_t reader_size_1_2 = sizeof(palfill_reader);
+constexpr std::size_t writer_size_1_2 = sizeof(palfill_writer);
+
+std::size_t read_c_reader(void* context, uint8_t* dest, std::size_t count, bool* failed) {
+  const auto* reader = static_cast<const palfill_reader*>(context);
+  std::size_t given = 0;
+  *failed = reader->read(reader->context, dest, count, &given) != 0;
+  return std::min(given, count);
+}
+
+byte_source from_c_reader(const palfill_reader& reader) {
+  return byte_source{read_c_reader, const_cast<palfill_reader*>(&reader), reader.length_known != 0,
+                     reader.length, false};
+}
+
+bool write_to_c_writer(void* context, const uint8_t* bytes, std::size_t count) {
+  const auto* writer = static_cast<const palfill_writer*>(context);
+  return writer->write(writer->context, bytes, count) == 0;
+}
+
+bool cut_c_writer(void* context, uint64_t length) {
+  const auto* writer = static_cast<const palfill_writer*>(context);
+  return writer->cut(writer->context, length) == 0;
+}
+
+// ---- Whole PNGs in memory.
+
+// The palette for a CLUT held in memory (null: the default colours).
+palfill_result palette_for(const unsigned char* clut, std::size_t clut_size,
+                           image_palette& palette) {
+  seed_image_palette(palette);
+  if (clut == nullptr) return PALFILL_FINISHED;
+  memory_input clut_input{clut, clut_size, 0};
+  byte_source clut_source = memory_source(clut_input, true);
+  return from_clut_result(load_clut(clut_source, palette));
+}
+
+pass_result convert_memory(const image_palette& palette, const unsigned char* png,
+                           std::size_t png_size, byte_sink& sink) {
+  memory_input png_input{png, png_size, 0};
+  byte_source source = memory_source(png_input, true);
+  // A block no larger than the input: a small image costs a small copy.
+  const std::size_t block_size = std::min(default_block_size, png_size);
+  return convert_png(source, sink, palette.data(), block_size);
+}
+
 }  // namespace
+}  // namespace palfill
+
+using namespace palfill;
 
 extern "C" {
 
@@ -88,6 +172,12 @@ const char* palfill_result_text(palfill_result result) {
       return "out of memory";
     case PALFILL_WRITE_FAILED:
       return "the output refused bytes";
+    case PALFILL_READ_FAILED:
+      return "a read failed";
+    case PALFILL_BUFFER_TOO_SMALL:
+      return "the output buffer is too small";
+    case PALFILL_INVALID_ARGUMENT:
+      return "a struct's size is invalid";
   }
   return "unknown result";
 }
@@ -117,7 +207,31 @@ palfill_result palfill_convert_stream(const palfill_colours* colours, const palf
   byte_source source = from_c_source(*png);
   byte_sink sink{write_to_c_sink, out->cut != nullptr ? cut_c_sink : nullptr,
                  const_cast<palfill_sink*>(out)};
-  return from_pass_result(convert_png(source, sink, colours->palette));
+  return from_pass_result(convert_png(source, sink, colours->palette.data()));
+}
+
+palfill_result palfill_load_clut_io(palfill_colours* colours, const palfill_reader* clut) {
+  palfill_reader reader;
+  if (!take_struct(clut, reader_size_1_2, reader)) return PALFILL_INVALID_ARGUMENT;
+  byte_source source = from_c_reader(reader);
+  return from_clut_result(load_clut(source, colours->palette));
+}
+
+palfill_result palfill_convert_io(const palfill_colours* colours, const palfill_reader* png,
+                                  const palfill_writer* out) {
+  palfill_reader reader;
+  palfill_writer writer;
+  if (!take_struct(png, reader_size_1_2, reader) || !take_struct(out, writer_size_1_2, writer)) {
+    return PALFILL_INVALID_ARGUMENT;
+  }
+  byte_source source = from_c_reader(reader);
+  byte_sink sink{write_to_c_writer, writer.cut != nullptr ? cut_c_writer : nullptr, &writer};
+  return from_pass_result(convert_png(source, sink, colours->palette.data()));
+}
+
+size_t palfill_convert_bound(size_t png_size) {
+  return png_size > SIZE_MAX - max_palette_chunks_size ? SIZE_MAX
+                                                       : png_size + max_palette_chunks_size;
 }
 
 palfill_result palfill_convert(const unsigned char* png, size_t png_size, const unsigned char* clut,
@@ -125,31 +239,48 @@ palfill_result palfill_convert(const unsigned char* png, size_t png_size, const 
   *out = nullptr;
   *out_size = 0;
   image_palette palette;
-  seed_image_palette(palette);
-  if (clut != nullptr) {
-    memory_input clut_input{clut, clut_size, 0};
-    byte_source clut_source = memory_source(clut_input, true);
-    const clut_result loaded = load_clut(clut_source, palette);
-    if (loaded != clut_result::loaded) return from_clut_result(loaded);
-  }
+  const palfill_result loaded = palette_for(clut, clut_size, palette);
+  if (loaded != PALFILL_FINISHED) return loaded;
   // The output is the input's bytes, cut short or not, plus the palette
   // chunks: it never outgrows this, so it is allocated once.
-  if (png_size > SIZE_MAX - max_palette_chunks_size) return PALFILL_OUT_OF_MEMORY;
-  const std::size_t capacity = png_size + max_palette_chunks_size;
+  const std::size_t capacity = palfill_convert_bound(png_size);
+  if (capacity == SIZE_MAX) return PALFILL_OUT_OF_MEMORY;
   auto* bytes = static_cast<uint8_t*>(std::malloc(capacity));
   if (bytes == nullptr) return PALFILL_OUT_OF_MEMORY;
-  memory_input png_input{png, png_size, 0};
-  byte_source source = memory_source(png_input, true);
   memory_output output{bytes, capacity, 0};
   byte_sink sink = memory_output_sink(output);
-  // A block no larger than the input: a small image costs a small copy.
-  const std::size_t block_size = std::min(default_block_size, png_size);
-  const pass_result result = convert_png(source, sink, palette, block_size);
+  const pass_result result = convert_memory(palette, png, png_size, sink);
   if (output.size == 0 || result == pass_result::chunk_too_large) {
     std::free(bytes);
     return from_pass_result(result);
   }
   *out = bytes;
+  *out_size = output.size;
+  return from_pass_result(result);
+}
+
+palfill_result palfill_convert_into(const unsigned char* png, size_t png_size,
+                                    const unsigned char* clut, size_t clut_size, unsigned char* out,
+                                    size_t out_capacity, size_t* out_size) {
+  *out_size = 0;
+  image_palette palette;
+  const palfill_result loaded = palette_for(clut, clut_size, palette);
+  if (loaded != PALFILL_FINISHED) return loaded;
+  if (out_capacity < palfill_convert_bound(png_size)) {
+    // It may still fit: a first pass counts the bytes, so that a buffer
+    // too small is never written to.
+    uint64_t needed = 0;
+    byte_sink counter = counting_sink(needed);
+    const pass_result counted = convert_memory(palette, png, png_size, counter);
+    if (counted == pass_result::chunk_too_large) return PALFILL_OUT_OF_MEMORY;
+    if (needed > out_capacity) {
+      *out_size = static_cast<std::size_t>(needed);
+      return PALFILL_BUFFER_TOO_SMALL;
+    }
+  }
+  memory_output output{out, out_capacity, 0};
+  byte_sink sink = memory_output_sink(output);
+  const pass_result result = convert_memory(palette, png, png_size, sink);
   *out_size = output.size;
   return from_pass_result(result);
 }

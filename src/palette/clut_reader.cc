@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "png/png_signature.h"
+#include "format/byte_order.h"
+#include "format/png_signature.h"
 
+namespace palfill {
 namespace {
 
 // Entries are read this many at a time.
@@ -61,7 +63,7 @@ bool read_entries(byte_source& clut, bool rgb_entries, index_range range, entry_
   uint8_t batch[4 * entries_per_read];
   for (uint32_t index = range.start; index <= range.end;) {
     const std::size_t want = 4 * std::size_t{std::min(range.end - index + 1, entries_per_read)};
-    const std::size_t got = clut.read(clut.context, batch, want);
+    const std::size_t got = read_some(clut, batch, want);
     for (std::size_t at = 0; at + 4 <= got; at += 4, ++index) {
       if (index >= store.count) continue;
       const uint8_t* entry = batch + at;
@@ -84,13 +86,26 @@ struct looked_ahead {
   bool rest_ended;  // a short look-ahead read: the file is not read again
 };
 
-std::size_t read_looked_ahead(void* context, uint8_t* dest, std::size_t count) {
+std::size_t read_looked_ahead(void* context, uint8_t* dest, std::size_t count, bool*) {
   auto* source = static_cast<looked_ahead*>(context);
   const std::size_t first = std::min(count, source->size - source->pos);
   if (first != 0) std::memcpy(dest, source->bytes + source->pos, first);
   source->pos += first;
   if (first == count || source->rest_ended) return first;
-  return first + source->rest.read(source->rest.context, dest + first, count - first);
+  return first + read_some(source->rest, dest + first, count - first);
+}
+
+// Reads one byte at a time while the bytes match the PNG signature, so
+// that a CLUT is read past its end only while it could still be a PNG.
+void look_for_signature(looked_ahead& ahead) {
+  while (ahead.size < sizeof png_signature) {
+    uint8_t& byte = ahead.bytes[ahead.size];
+    if (!read_exactly(ahead.rest, &byte, 1)) {
+      ahead.rest_ended = true;
+      return;
+    }
+    if (byte != png_signature[ahead.size++]) return;
+  }
 }
 
 clut_result load_entries(byte_source& clut, entry_store store) {
@@ -112,10 +127,6 @@ clut_result load_entries(byte_source& clut, entry_store store) {
 
 }  // namespace
 
-uint16_t get_be16(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
-}
-
 rgb_colour ycbcr_to_rgb(uint8_t y, uint8_t cb, uint8_t cr) {
   const int32_t luma = 76309 * int32_t{y};
   return rgb_colour{
@@ -126,11 +137,16 @@ rgb_colour ycbcr_to_rgb(uint8_t y, uint8_t cb, uint8_t cr) {
 
 clut_result load_clut(byte_source& clut, rgba_entry* entries, std::size_t entry_count) {
   looked_ahead ahead{{}, 0, 0, clut, false};
-  ahead.size = clut.read(clut.context, ahead.bytes, sizeof ahead.bytes);
-  ahead.rest_ended = ahead.size < sizeof ahead.bytes;
-  if (!ahead.rest_ended && std::memcmp(ahead.bytes, png_signature, sizeof png_signature) == 0) {
+  look_for_signature(ahead);
+  if (ahead.size == sizeof png_signature &&
+      std::memcmp(ahead.bytes, png_signature, sizeof png_signature) == 0) {
     return clut_result::not_a_clut;
   }
-  byte_source source{read_looked_ahead, &ahead, false, 0};
-  return load_entries(source, entry_store{entries, entry_count});
+  byte_source source{read_looked_ahead, &ahead, false, 0, false};
+  const clut_result result = load_entries(source, entry_store{entries, entry_count});
+  // A file that could not be read is not one that ended early.
+  if (result == clut_result::unexpected_eof && clut.failed) return clut_result::read_failed;
+  return result;
 }
+
+}  // namespace palfill

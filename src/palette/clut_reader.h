@@ -13,36 +13,39 @@
 #ifndef PALFILL_PALETTE_CLUT_READER_H_
 #define PALFILL_PALETTE_CLUT_READER_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "palette/palette_table.h"
 #include "stream/byte_stream.h"
+
+namespace palfill {
 
 enum class clut_result {
   loaded,          // the whole range is stored (an end below the start stores nothing)
   unknown_depth,   // the depth code is invalid_clut_depth_code; nothing after the header is read
   unexpected_eof,  // the file ended inside the header, region, range or an entry
   not_a_clut,      // it begins with the PNG signature; nothing is stored
+  read_failed,     // the source failed where unexpected_eof would otherwise be
 };
 
 constexpr int invalid_clut_depth_code = 3;
 
-// Reads a CLUT file from `clut` and stores its entries into `table`. Bytes
-// after the last entry are never asked for. Entries stored before a
-// failure stay stored. A file that begins with the 8 bytes of the PNG
-// signature is refused before anything is stored: it is an image named
-// where the CLUT goes, and no CLUT begins that way.
+// Reads a CLUT file from `clut` and stores its entries into `entries`.
+// Entries stored before a failure stay stored. A file that begins with the
+// 8 bytes of the PNG signature is refused before anything is stored: it is
+// an image named where the CLUT goes, and no CLUT begins that way.
 // Indexes from `entry_count` on are read and checked but not stored.
+//
+// Bytes after the last entry are never asked for, with one exception: to
+// tell a PNG from a CLUT, the first bytes are asked for one at a time for
+// as long as each matches the PNG signature, up to all 8, even past a CLUT
+// that is shorter. A CLUT that does not begin with 0x89 is therefore never
+// read past its end.
 clut_result load_clut(byte_source& clut, rgba_entry* entries, std::size_t entry_count);
-inline clut_result load_clut(byte_source& clut, palette_table& table) {
-  return load_clut(clut, table.data(), table.size());
-}
 inline clut_result load_clut(byte_source& clut, image_palette& palette) {
   return load_clut(clut, palette.data(), palette.size());
 }
-
-// Two bytes, the first most significant.
-uint16_t get_be16(const uint8_t* bytes);
 
 struct rgb_colour {
   uint8_t red;
@@ -53,5 +56,7 @@ struct rgb_colour {
 // Studio-range BT.601 YCbCr to RGB in 16.16 fixed point, each channel
 // rounded to nearest and clamped to 0-255.
 rgb_colour ycbcr_to_rgb(uint8_t y, uint8_t cb, uint8_t cr);
+
+}  // namespace palfill
 
 #endif  // PALFILL_PALETTE_CLUT_READER_H_

@@ -1,8 +1,8 @@
 #include "palette/palette_table.h"
 
 #include <algorithm>
-#include <cstdlib>
 
+namespace palfill {
 namespace {
 
 constexpr uint8_t opaque = 255;
@@ -62,26 +62,8 @@ void seed_palette(rgba_entry* entries, std::size_t count) {
   std::copy_n(fixed_default_colours.begin(), std::min(count, fixed_default_count), entries);
 }
 
-void seed_palette_table(palette_table& table) {
-  seed_palette(table.data(), table.size());
-}
-
 void seed_image_palette(image_palette& palette) {
   seed_palette(palette.data(), palette.size());
 }
 
-namespace {
-
-void free_palette_table(palette_table* table) {
-  std::free(table);
-}
-
-}  // namespace
-
-owned_palette_table new_seeded_palette_table() {
-  auto* table = static_cast<palette_table*>(std::calloc(1, sizeof(palette_table)));
-  if (table != nullptr) {
-    std::copy(fixed_default_colours.begin(), fixed_default_colours.end(), table->begin());
-  }
-  return owned_palette_table(table, free_palette_table);
-}
+}  // namespace palfill

@@ -7,8 +7,11 @@
 #include <limits>
 #include <optional>
 
-#include "png/png_signature.h"
+#include "format/byte_order.h"
+#include "format/crc32.h"
+#include "format/png_signature.h"
 
+namespace palfill {
 namespace {
 
 constexpr std::size_t chunk_header_size = 8;
@@ -73,7 +76,7 @@ uint64_t still_readable(const pass& p) {
 void read_more(pass& p) {
   const auto want =
       static_cast<std::size_t>(std::min<uint64_t>(p.w.capacity - p.w.end, still_readable(p)));
-  const std::size_t got = want == 0 ? 0 : p.in.read(p.in.context, p.w.bytes + p.w.end, want);
+  const std::size_t got = want == 0 ? 0 : read_some(p.in, p.w.bytes + p.w.end, want);
   p.w.end += got;
   p.read_total += got;
   p.input_ended = got < want || still_readable(p) == 0;
@@ -219,60 +222,11 @@ pass_result run_pass(pass& p, const rgba_entry* table) {
 // before them and its CRC after. Returns the chunk's whole size.
 std::size_t frame_chunk(uint8_t* dest, uint32_t data_length) {
   put_be32(data_length, dest);
-  put_be32(chunk_crc(dest + 4, 4 + std::size_t{data_length}), dest + 8 + data_length);
+  put_be32(crc32(dest + 4, 4 + std::size_t{data_length}), dest + 8 + data_length);
   return 12 + std::size_t{data_length};
 }
 
-// Eight tables, so that the CRC takes eight bytes a step ("slicing by 8"):
-// the palette chunks' CRC is most of a small image's conversion otherwise.
-// Table k gives the CRC of a byte followed by k zero bytes.
-using crc_tables = std::array<std::array<uint32_t, 256>, 8>;
-
-constexpr crc_tables build_crc_tables() {
-  crc_tables tables{};
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    tables[0][n] = c;
-  }
-  for (std::size_t k = 1; k < 8; ++k) {
-    for (uint32_t n = 0; n < 256; ++n) {
-      const uint32_t previous = tables[k - 1][n];
-      tables[k][n] = tables[0][previous & 0xFFu] ^ (previous >> 8);
-    }
-  }
-  return tables;
-}
-
-constexpr crc_tables crc_table = build_crc_tables();
-
 }  // namespace
-
-uint32_t chunk_crc(const uint8_t* data, std::size_t count) {
-  uint32_t crc = 0xFFFFFFFFu;
-  std::size_t i = 0;
-  for (; count - i >= 8; i += 8) {
-    const uint32_t low = crc ^ (uint32_t{data[i]} | uint32_t{data[i + 1]} << 8 |
-                                uint32_t{data[i + 2]} << 16 | uint32_t{data[i + 3]} << 24);
-    crc = crc_table[7][low & 0xFFu] ^ crc_table[6][low >> 8 & 0xFFu] ^
-          crc_table[5][low >> 16 & 0xFFu] ^ crc_table[4][low >> 24] ^ crc_table[3][data[i + 4]] ^
-          crc_table[2][data[i + 5]] ^ crc_table[1][data[i + 6]] ^ crc_table[0][data[i + 7]];
-  }
-  for (; i < count; ++i) crc = crc_table[0][(crc ^ data[i]) & 0xFFu] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
-
-void put_be32(uint32_t value, uint8_t* dest) {
-  dest[0] = static_cast<uint8_t>(value >> 24);
-  dest[1] = static_cast<uint8_t>(value >> 16);
-  dest[2] = static_cast<uint8_t>(value >> 8);
-  dest[3] = static_cast<uint8_t>(value);
-}
-
-uint32_t get_be32(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
-         uint32_t{bytes[3]};
-}
 
 std::size_t emit_palette_chunks(const rgba_entry* table, uint32_t palette_size, uint8_t* dest) {
   palette_size = std::min<uint32_t>(palette_size, max_palette_entries);
@@ -301,5 +255,9 @@ pass_result convert_png(byte_source& in, byte_sink& out, const rgba_entry* table
   pass p{in, out, window{bytes, capacity, palette_room, palette_room, palette_room}, 0, 0, false};
   const pass_result result = run_pass(p, table);
   std::free(p.w.bytes);
+  // An input that could not be read is not one that ended early.
+  if (result == pass_result::unexpected_eof && in.failed) return pass_result::read_failed;
   return result;
 }
+
+}  // namespace palfill

@@ -27,12 +27,15 @@
 #include "palette/palette_table.h"
 #include "stream/byte_stream.h"
 
+namespace palfill {
+
 enum class pass_result {
   finished,         // IEND has been copied
   not_png,          // the signature differs; nothing is written
   unexpected_eof,   // the input ended before IEND
   write_failed,     // `out` did not take the bytes, or could not be cut back
   chunk_too_large,  // a chunk that has to be held did not fit in memory
+  read_failed,      // `in` failed where unexpected_eof would otherwise be; `out` is the same
 };
 
 constexpr std::size_t default_block_size = std::size_t{256} << 10;
@@ -40,13 +43,6 @@ constexpr std::size_t default_block_size = std::size_t{256} << 10;
 // `palette` holds at least image_palette_entries entries.
 pass_result convert_png(byte_source& in, byte_sink& out, const rgba_entry* palette,
                         std::size_t block_size = default_block_size);
-template <std::size_t entries>
-pass_result convert_png(byte_source& in, byte_sink& out,
-                        const std::array<rgba_entry, entries>& palette,
-                        std::size_t block_size = default_block_size) {
-  static_assert(entries >= image_palette_entries, "a palette an image can index whole");
-  return convert_png(in, out, palette.data(), block_size);
-}
 
 // The most bytes emit_palette_chunks() writes: PLTE and tRNS of 256 entries.
 constexpr std::size_t max_palette_chunks_size = (12 + 3 * 256) + (12 + 256);
@@ -55,16 +51,7 @@ constexpr std::size_t max_palette_chunks_size = (12 + 3 * 256) + (12 + 256);
 // (palette_size at most 256) and, when one of them is not opaque, the tRNS
 // chunk of all their alphas. Returns the number of bytes written.
 std::size_t emit_palette_chunks(const rgba_entry* palette, uint32_t palette_size, uint8_t* dest);
-inline std::size_t emit_palette_chunks(const palette_table& table, uint32_t palette_size,
-                                       uint8_t* dest) {
-  return emit_palette_chunks(table.data(), palette_size, dest);
-}
 
-// Big-endian 32-bit values, as every PNG length and CRC is stored.
-void put_be32(uint32_t value, uint8_t* dest);
-uint32_t get_be32(const uint8_t* bytes);
-
-// The CRC-32 that PNG stores after each chunk, over its type and data bytes.
-uint32_t chunk_crc(const uint8_t* data, std::size_t count);
+}  // namespace palfill
 
 #endif  // PALFILL_PNG_CHUNK_PASS_H_

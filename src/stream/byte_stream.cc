@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+namespace palfill {
 namespace {
 
-std::size_t read_memory(void* context, uint8_t* dest, std::size_t count) {
+std::size_t read_memory(void* context, uint8_t* dest, std::size_t count, bool*) {
   auto* input = static_cast<memory_input*>(context);
   const std::size_t got = std::min(count, input->size - input->pos);
   if (got != 0) std::memcpy(dest, input->bytes + input->pos, got);
@@ -28,16 +29,41 @@ bool cut_output(void* context, uint64_t length) {
   return true;
 }
 
+bool count_written(void* context, const uint8_t*, std::size_t count) {
+  *static_cast<uint64_t*>(context) += count;
+  return true;
+}
+
+bool cut_counted(void* context, uint64_t length) {
+  auto* size = static_cast<uint64_t*>(context);
+  if (length > *size) return false;
+  *size = length;
+  return true;
+}
+
 }  // namespace
 
+std::size_t read_some(byte_source& source, uint8_t* dest, std::size_t count) {
+  bool failed = false;
+  const std::size_t got = source.read(source.context, dest, count, &failed);
+  source.failed = source.failed || failed;
+  return got;
+}
+
 bool read_exactly(byte_source& source, uint8_t* dest, std::size_t count) {
-  return source.read(source.context, dest, count) == count;
+  return read_some(source, dest, count) == count;
 }
 
 byte_source memory_source(memory_input& input, bool length_known) {
-  return byte_source{read_memory, &input, length_known, input.size - input.pos};
+  return byte_source{read_memory, &input, length_known, input.size - input.pos, false};
 }
 
 byte_sink memory_output_sink(memory_output& output) {
   return byte_sink{write_output, cut_output, &output};
 }
+
+byte_sink counting_sink(uint64_t& size) {
+  return byte_sink{count_written, cut_counted, &size};
+}
+
+}  // namespace palfill

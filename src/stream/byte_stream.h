@@ -1,11 +1,13 @@
 // Where palfill's core reads its bytes from and writes them to.
 //
-// A byte_source hands out bytes in order. read() fills up to `count` bytes
+// A byte_source hands out bytes in order. read() gives up to `count` bytes
 // and returns how many it gave; fewer than `count` means the source has
-// ended (or failed, which counts the same), and it is not read again.
-// `length_known` says whether `length`, the number of bytes it holds from
-// where reading starts, is known; the PNG pass trusts it, never reading past
-// it, and uses it to see a chunk cut short before writing any of its data.
+// ended, or failed when it also sets *failed (a disk error, say, which is
+// not the end of the file). Either way it is not read again. Bytes it gave
+// before failing count as read. `length_known` says whether `length`, the
+// number of bytes it holds from where reading starts, is known; the PNG
+// pass trusts it, never reading past it, and uses it to see a chunk cut
+// short before writing any of its data.
 //
 // A byte_sink takes bytes in order. write() returns false when the bytes did
 // not all arrive. cut(), where the sink has one, shortens what was written
@@ -21,11 +23,14 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace palfill {
+
 struct byte_source {
-  std::size_t (*read)(void* context, uint8_t* dest, std::size_t count);
+  std::size_t (*read)(void* context, uint8_t* dest, std::size_t count, bool* failed);
   void* context;
   bool length_known;
   uint64_t length;
+  bool failed;  // a read has failed; read_some() keeps it
 };
 
 struct byte_sink {
@@ -33,6 +38,9 @@ struct byte_sink {
   bool (*cut)(void* context, uint64_t length);  // null when the sink cannot
   void* context;
 };
+
+// Every read goes through here, so that a failure is never lost.
+std::size_t read_some(byte_source& source, uint8_t* dest, std::size_t count);
 
 // True when exactly `count` bytes arrived.
 bool read_exactly(byte_source& source, uint8_t* dest, std::size_t count);
@@ -54,5 +62,11 @@ struct memory_output {
   std::size_t size;
 };
 byte_sink memory_output_sink(memory_output& output);
+
+// Counts what would be written and forgets the bytes: the size an output
+// will have, before there is room for it.
+byte_sink counting_sink(uint64_t& size);
+
+}  // namespace palfill
 
 #endif  // PALFILL_STREAM_BYTE_STREAM_H_

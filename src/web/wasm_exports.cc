@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "png/chunk_pass.h"
+#include "format/crc32.h"
 
 extern "C" {
 
@@ -18,7 +18,7 @@ void palfill_web_release(void* bytes) {
 }
 
 uint32_t palfill_web_crc32(const uint8_t* bytes, std::size_t size) {
-  return chunk_crc(bytes, size);
+  return palfill::crc32(bytes, size);
 }
 
 }  // extern "C"
