@@ -75,6 +75,8 @@ TEST_F(driver_test, failures_before_the_pass_name_the_file_and_leave_the_output_
   } cases[] = {
       {{in, missing, kept}, "Error : Can't open file " + missing + "\n"},
       {{in, "", kept}, "Error : Can't open file \n"},
+      // A file that cannot be read (here at offset 0, an address no process maps).
+      {{in, "/proc/self/mem", kept}, "Error : Can't read file /proc/self/mem\n"},
       {{missing, kept}, "Error : Can't open file " + missing + "\n"},
       {{path("folder"), kept}, "Error : Can't open file " + path("folder") + "\n"},
       {{in, in}, "Error : Input and output are the same file " + in + "\n"},

@@ -35,20 +35,21 @@ bool apply_clut(const command_argument& clut, palfill_colours& colours) {
     print_cant_open(clut.text);
     return false;
   }
-  const palfill_source source = file_source(file);
-  const palfill_result result = palfill_load_clut(&colours, &source);
+  const palfill_reader reader = file_reader(file);
+  const palfill_result result = palfill_load_clut_io(&colours, &reader);
   std::fclose(file);
   if (result == PALFILL_UNKNOWN_DEPTH) print_unknown_depth(3);
   if (result == PALFILL_CLUT_UNEXPECTED_EOF) print_unexpected_eof();
   if (result == PALFILL_NOT_A_CLUT) print_not_a_clut(clut.text);
+  if (result == PALFILL_READ_FAILED) print_cant_read(clut.text);
   return result == PALFILL_FINISHED;
 }
 
 // A regular file's size tells before any of a chunk is written whether the
 // file holds all of it; a pipe's bytes can only be counted as they come.
-palfill_source png_source(std::FILE* in, const std::filesystem::path& path) {
+palfill_reader png_reader(std::FILE* in, const std::filesystem::path& path) {
   uint64_t size = 0;
-  return regular_file_size(path, size) ? file_source(in, size) : file_source(in);
+  return regular_file_size(path, size) ? file_reader(in, size) : file_reader(in);
 }
 
 int report_pass(palfill_result result, bool output_complete, const run_arguments& args) {
@@ -59,6 +60,7 @@ int report_pass(palfill_result result, bool output_complete, const run_arguments
   if (result == PALFILL_NOT_PNG) print_not_png();
   if (result == PALFILL_UNEXPECTED_EOF) print_unexpected_eof();
   if (result == PALFILL_OUT_OF_MEMORY) print_chunk_too_large();
+  if (result == PALFILL_READ_FAILED) print_cant_read(args.input->text);
   // What the pass wrote did not all reach the file.
   if (result == PALFILL_FINISHED || result == PALFILL_WRITE_FAILED) {
     print_cant_write(args.output->text);
@@ -105,11 +107,11 @@ int run_palfill(const std::vector<command_argument>& args) {
   // only copy every byte once more.
   std::setvbuf(in, nullptr, _IONBF, 0);
   std::setvbuf(out, nullptr, _IONBF, 0);
-  const palfill_source source = png_source(in, roles.input->path);
+  const palfill_reader reader = png_reader(in, roles.input->path);
   cuttable_file out_file{out, roles.output->path};
-  const palfill_sink sink =
-      names_regular_file(roles.output->path) ? file_sink(out_file) : file_sink(out);
-  const palfill_result result = palfill_convert_stream(colours.get(), &source, &sink);
+  const palfill_writer writer =
+      names_regular_file(roles.output->path) ? file_writer(out_file) : file_writer(out);
+  const palfill_result result = palfill_convert_io(colours.get(), &reader, &writer);
   std::fclose(in);
   // Closing may still meet a write error the pass could not see.
   const bool output_complete = std::fclose(out) == 0;

@@ -58,6 +58,10 @@ void print_same_file(const std::string& output_path) {
   print_line("Error : Input and output are the same file " + output_path + "\n");
 }
 
+void print_cant_read(const std::string& path) {
+  print_line("Error : Can't read file " + path + "\n");
+}
+
 void print_cant_write(const std::string& output_path) {
   print_line("Error : Can't write file " + output_path + "\n");
 }

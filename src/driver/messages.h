@@ -13,6 +13,7 @@ void print_not_png();
 void print_not_a_clut(const std::string& path);
 void print_unexpected_eof();
 void print_same_file(const std::string& output_path);
+void print_cant_read(const std::string& path);
 void print_cant_write(const std::string& output_path);
 void print_chunk_too_large();
 void print_finished(const std::string& input_path, const std::string& output_path);
