@@ -23,10 +23,12 @@ class driver_test : public temp_dir_test {
     ASSERT_TRUE(write_file(path("in.png"), png));
     ASSERT_TRUE(write_file(path("kept.png"), "keep me"));
     clut = clut_bytes(0x88, std::string(1, '\0'), "\1\2\3\4");
+    clut_file = clut;
     ASSERT_TRUE(write_file(path("in.clt"), clut));
   }
   std::string png;
   std::string clut;
+  std::string clut_file;  // the same: `clut` is a local name in some tests
 };
 
 TEST_F(driver_test, fewer_than_two_arguments_print_usage_with_the_invocation_name) {
@@ -172,11 +174,235 @@ TEST_F(driver_test, the_line_follows_the_image_when_standard_output_is_the_outpu
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
-    ASSERT_TRUE(write_file(path("out.png"), std::string(5000, 'x')));  // left from before
+    // Left from before: a longer image, which palfill may replace.
+    ASSERT_TRUE(write_file(path("out.png"), png_signature_bytes() + std::string(4992, 'x')));
     const std::string command = "cd '" + path("") + "' && palfill() { " + palfill_shell_words() +
                                 " \"$@\"; } && " + c.command;
     std::system(command.c_str());
     EXPECT_TRUE(read_file(path("out.png")) == c.file);
+  }
+}
+
+// Every mistaken order of the arguments and every redirection of standard
+// output into a file palfill reads or writes: nothing is lost, no line
+// goes into a file it must not change, and nothing waits for ever. Each
+// case runs under Wine too, but for those that need /dev/stdout or pipes.
+TEST_F(driver_test, mistaken_orders_and_redirections_lose_nothing) {
+  const bool windows = windows_launcher();
+  const auto line = [&](const std::string& text) { return text + (windows ? "\r\n" : "\n"); };
+  ASSERT_EQ(run_palfill({path("in.png"), path("want.png")}).status, 0);
+  ASSERT_EQ(run_palfill({path("in.png"), path("in.clt"), path("want-clut.png")}).status, 0);
+  const std::string converted = read_file(path("want.png"));
+  const std::string with_clut = read_file(path("want-clut.png"));
+  const std::string notes = "my notes\n";
+  const std::string absent = "(absent)";
+  // An image in the CLUT's place, damaged so that it reads as a CLUT.
+  const auto changed = [&](std::size_t at, char to) {
+    std::string bytes = png;
+    bytes[at] = to;
+    return bytes;
+  };
+  std::string lf_only = png;
+  lf_only.erase(4, 1);  // CRLF as LF, as an ASCII-mode transfer leaves it
+  const std::vector<std::pair<const char*, std::string>> damaged = {
+      {"cut to 4", png.substr(0, 4)}, {"cut to 7", png.substr(0, 7)},
+      {"0x88", changed(0, '\x88')},   {"0x09", changed(0, '\x09')},
+      {"byte 1", changed(1, 'Q')},    {"byte 7", changed(7, '\x0b')},
+      {"CRLF as LF", lf_only}};
+  // What palfill itself may leave in an output, and so replace.
+  const std::vector<std::string> its_own = {"", png_signature_bytes().substr(0, 3),
+                                            "Error : Unexpected EOF\n", "Finished a -> b\n",
+                                            "Usage : palfill in.png [in.clt] out.png\n"};
+
+  struct expected_file {
+    const char* name;
+    std::string bytes;  // `absent` for none
+  };
+  struct redirection {
+    const char* file;  // standard output opened onto it; null: captured
+    stdout_mode mode;
+    bool pipe;
+  };
+  constexpr redirection captured{nullptr, stdout_mode::truncate, false};
+  struct run_case {
+    std::string name;
+    std::vector<expected_file> before;  // besides in.png and in.clt
+    std::vector<std::string> args;      // names in the test's folder, or /dev/...
+    redirection out;
+    int status;
+    std::string stdout_bytes;  // when captured
+    std::vector<expected_file> after;
+    bool posix_only;
+  };
+  const std::string input = path("in.png"), clut = path("in.clt");
+  std::vector<run_case> cases = {
+      {"> output",
+       {},
+       {"in.png", "out.png"},
+       {"out.png", stdout_mode::truncate, false},
+       0,
+       "",
+       {{"out.png", converted + line("Finished " + input + " -> " + path("out.png"))}},
+       false},
+      {">> an earlier output",
+       {{"out.png", converted}},
+       {"in.png", "out.png"},
+       {"out.png", stdout_mode::append, false},
+       0,
+       "",
+       {{"out.png", converted + line("Finished " + input + " -> " + path("out.png"))}},
+       false},
+      {"notes named as the output, >> them",
+       {{"notes.txt", notes}},
+       {"in.png", "notes.txt"},
+       {"notes.txt", stdout_mode::append, false},
+       1,
+       "",
+       {{"notes.txt", notes}},
+       false},
+      {"notes named as the output",
+       {{"notes.txt", notes}},
+       {"in.png", "notes.txt"},
+       captured,
+       1,
+       "Error : Output is not a PNG file " + path("notes.txt") + "\n",
+       {{"notes.txt", notes}},
+       false},
+      {"a missing input, 1<> an earlier output",
+       {{"o.png", converted}},
+       {"missing.png", "o.png"},
+       {"o.png", stdout_mode::read_write, false},
+       1,
+       "",
+       {{"o.png", converted + line("Error : Can't open file " + path("missing.png"))}},
+       false},
+      {"1<> the input, named as the output",
+       {},
+       {"in.png", "in.png"},
+       {"in.png", stdout_mode::read_write, false},
+       1,
+       "",
+       {{"in.png", png}},
+       false},
+      {"1<> the input, /dev/stdout as the output",
+       {},
+       {"in.png", "/dev/stdout"},
+       {"in.png", stdout_mode::read_write, false},
+       1,
+       "",
+       {{"in.png", png}},
+       true},
+      {">> the CLUT, named as the output",
+       {},
+       {"in.png", "in.clt", "in.clt"},
+       {"in.clt", stdout_mode::append, false},
+       1,
+       "",
+       {{"in.clt", clut_file}},
+       false},
+      {">> the CLUT, /dev/stdout as the output",
+       {},
+       {"in.png", "in.clt", "/dev/stdout"},
+       {"in.clt", stdout_mode::append, false},
+       1,
+       "",
+       {{"in.clt", clut_file}},
+       true},
+      {">> the input, a conversion",
+       {},
+       {"in.png", "o.png"},
+       {"in.png", stdout_mode::append, false},
+       0,
+       "",
+       {{"in.png", png}, {"o.png", converted}},
+       false},
+      {">> the CLUT, a conversion",
+       {},
+       {"in.png", "in.clt", "o.png"},
+       {"in.clt", stdout_mode::append, false},
+       0,
+       "",
+       {{"in.clt", clut_file}, {"o.png", with_clut}},
+       false},
+      {"/dev/stdout >> a log",
+       {{"log.txt", notes}},
+       {"in.png", "/dev/stdout"},
+       {"log.txt", stdout_mode::append, false},
+       1,
+       "",
+       {{"log.txt", notes}},
+       true},
+      {"/dev/stdout as the CLUT, into a pipe",
+       {},
+       {"in.png", "/dev/stdout", "in.clt"},
+       {nullptr, stdout_mode::truncate, true},
+       1,
+       "Error : Input and output are the same file /dev/stdout\n",
+       {{"in.clt", clut_file}},
+       true},
+      {"/dev/stdout as the input, into a pipe",
+       {},
+       {"/dev/stdout", "o.png"},
+       {nullptr, stdout_mode::truncate, true},
+       1,
+       "Error : Input and output are the same file /dev/stdout\n",
+       {{"o.png", absent}},
+       true},
+      {"a device as the output",
+       {},
+       {"in.png", windows ? "NUL" : "/dev/null"},
+       captured,
+       0,
+       "Finished " + input + " -> " + (windows ? "NUL" : "/dev/null") + "\n",
+       {},
+       false},
+  };
+  for (const auto& [what, bytes] : damaged) {
+    cases.push_back({std::string("the CLUT named last, an image ") + what + " in its place",
+                     {{"res.png", bytes}},
+                     {"in.png", "res.png", "in.clt"},
+                     captured,
+                     1,
+                     "Error : Output is not a PNG file " + clut + "\n",
+                     {{"in.clt", clut_file}, {"res.png", bytes}},
+                     false});
+  }
+  for (const std::string& left : its_own) {
+    cases.push_back({"over what palfill leaves: " + left.substr(0, 8),
+                     {{"o.png", left}},
+                     {"in.png", "o.png"},
+                     captured,
+                     0,
+                     "Finished " + input + " -> " + path("o.png") + "\n",
+                     {{"o.png", converted}},
+                     false});
+  }
+  for (const run_case& c : cases) {
+    if (c.posix_only && !posix_part(("/dev/stdout and pipes: " + c.name).c_str())) continue;
+    SCOPED_TRACE(c.name);
+    for (const char* name : {"out.png", "o.png", "notes.txt", "log.txt", "res.png"}) {
+      std::filesystem::remove(path(name));
+    }
+    ASSERT_TRUE(write_file(path("in.png"), png));
+    ASSERT_TRUE(write_file(path("in.clt"), clut_file));
+    for (const expected_file& file : c.before) ASSERT_TRUE(write_file(path(file.name), file.bytes));
+    std::vector<std::string> args;
+    for (const std::string& arg : c.args)
+      args.push_back(arg[0] == '/' || arg == "NUL" ? arg : path(arg));
+    run_options options;
+    options.timeout_seconds = 20;
+    options.stdout_pipe = c.out.pipe;
+    if (c.out.file != nullptr) options.stdout_file = path(c.out.file);
+    options.stdout_opened = c.out.mode;
+    const run_result run = run_palfill(args, options);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.stdout_bytes);
+    EXPECT_EQ(run.err, "");
+    for (const expected_file& file : c.after) {
+      const bool exists = std::filesystem::exists(path(file.name));
+      EXPECT_TRUE(exists ? read_file(path(file.name)) == file.bytes : file.bytes == absent)
+          << file.name;
+    }
   }
 }
 

@@ -58,12 +58,18 @@ put "$work/signature.png" 'deep/er/"quoted" $HOME `x`.png'
 put "$examples/sample.png" "notes.txt"
 cp "$examples/ycbcr.clt" "$tree/colours.clt"
 
+# Each recipe over the tree as it stands and with `in` a symbolic link to
+# the folder, which a recipe must follow.
+for layout in folder link; do
 for block in "${blocks[@]}"; do
-  name="README block $(basename "$block" .sh)"
+  name="README block $(basename "$block" .sh), in/ as a $layout"
   uses_clut=0
   grep -q colours.clt "$block" && uses_clut=1
   run=$work/run
   rm -rf "$run" && cp -r "$tree" "$run"
+  if [ "$layout" = link ]; then
+    mv "$run/in" "$work/linked-in" && ln -s "$work/linked-in" "$run/in"
+  fi
   (cd "$run" && PATH="$work/bin:$PATH" bash "$block") >"$work/stdout" 2>"$work/stderr"
   status=$?
   [ "$status" -eq 0 ] || fail "$name: status $status"
@@ -82,7 +88,7 @@ for block in "${blocks[@]}"; do
       line=$(cd "$run" && "$palfill" "$input" "$single")
     fi || expected_failed+=("$input: $line")
     cmp -s "$single" "$run/out/${input#in/}" || fail "$name: out/${input#in/} differs from a single run"
-  done < <(cd "$run" && find in -type f -iname '*.png' -print0)
+  done < <(cd "$run" && find -H in -type f -iname '*.png' -print0)
   [ "$count" -eq 9 ] || fail "$name: found $count inputs, not 9"
   outputs=$(cd "$run" && find out -type f -printf x | wc -c)
   [ "$outputs" -eq "$count" ] || fail "$name: $outputs outputs for $count inputs"
@@ -104,8 +110,10 @@ for block in "${blocks[@]}"; do
   status=$?
   [ "$status" -ne 0 ] || fail "$name: status 0 without palfill on PATH"
   grep -q "is it on PATH" "$work/stderr" || fail "$name: no word without palfill on PATH"
+  rm -rf "$work/linked-in"
   echo "$name: $count inputs checked"
 done
+done
 
-echo "${#blocks[@]} recipes, $failures failures"
+echo "${#blocks[@]} recipes, two layouts, $failures failures"
 [ "$failures" -eq 0 ]

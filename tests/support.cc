@@ -32,6 +32,7 @@ const char* executable() {
   dup2(stdin_fd, 0);
   dup2(stdout_fd, 1);
   dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+  if (options.timeout_seconds != 0) alarm(options.timeout_seconds);  // kept across exec
   if (options.address_space_limit != 0) {
     const rlimit limit{options.address_space_limit, options.address_space_limit};
     setrlimit(RLIMIT_AS, &limit);
@@ -107,7 +108,13 @@ run_result run_once(const std::vector<std::string>& args, const run_options& opt
   // The drain starts first, so that it holds no end of the feeding pipe.
   int stdout_fd = -1;
   const pid_t drain_pid = options.stdout_pipe ? start_drain(stdout_fd, out_path) : -1;
-  if (!options.stdout_pipe) stdout_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (!options.stdout_file.empty()) {
+    const int flags[] = {O_WRONLY | O_CREAT | O_TRUNC, O_WRONLY | O_CREAT | O_APPEND,
+                         O_RDWR | O_CREAT};
+    stdout_fd = open(options.stdout_file.c_str(), flags[int(options.stdout_opened)], 0600);
+  } else if (!options.stdout_pipe) {
+    stdout_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
   int feed[2] = {-1, -1};
   if (options.pipe_stdin && pipe(feed) != 0) return {};
   const int stdin_fd = options.pipe_stdin ? feed[0] : open("/dev/null", O_RDONLY);
@@ -145,7 +152,10 @@ run_result run_once(const std::vector<std::string>& args, const run_options& opt
 // that prints nothing still fails, since it does so again.
 run_result run_palfill(const std::vector<std::string>& args, const run_options& options) {
   const run_result result = run_once(args, options);
-  if (!under_launcher() || result.status == 0 || !result.raw_out.empty() || !result.err.empty()) {
+  // Output into a file of the test's own is not captured, and a second run
+  // would add to it.
+  if (!under_launcher() || result.status == 0 || !result.raw_out.empty() || !result.err.empty() ||
+      !options.stdout_file.empty()) {
     return result;
   }
   std::cout << "note: the launcher gave no output and status " << result.status

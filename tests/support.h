@@ -23,11 +23,19 @@ struct run_result {
   long peak_rss_kib = 0;
 };
 
+// How a shell opens a file for standard output: `>`, `>>` or `1<>`.
+enum class stdout_mode { truncate, append, read_write };
+
 struct run_options {
   bool pipe_stdin = false;  // feed `stdin_bytes`, or the file `stdin_file`, through a pipe
   std::string stdin_bytes;
   std::string stdin_file;
-  bool stdout_pipe = false;               // standard output is a pipe rather than a file
+  bool stdout_pipe = false;  // standard output is a pipe rather than a file
+  // Standard output opened onto this file instead, as `stdout_mode` says;
+  // nothing is then captured.
+  std::string stdout_file;
+  stdout_mode stdout_opened = stdout_mode::truncate;
+  unsigned timeout_seconds = 0;           // palfill is killed after this long (status -1)
   unsigned long address_space_limit = 0;  // bytes; 0 for none
   std::string argv0 = "palfill";          // not under a launcher, which names the program itself
 };

@@ -23,26 +23,35 @@ run_arguments assign_roles(const std::vector<command_argument>& args) {
   return run_arguments{&args[1], &args[2], &args[3]};
 }
 
-bool output_would_destroy_an_input(const run_arguments& args) {
-  return same_file(args.output->path, args.input->path) ||
-         (args.clut != nullptr && same_file(args.output->path, args.clut->path));
+file_conversion file_failed(const std::string& line, int result = -1) {
+  return file_conversion{1, line, result, true};
 }
 
-// Reports its own failure.
-bool apply_clut(const command_argument& clut, palfill_colours& colours) {
+file_conversion ended(palfill_result result, const std::string& line) {
+  return file_conversion{result == PALFILL_FINISHED ? 0 : 1, line, result, false};
+}
+
+// Empty when the CLUT loaded; otherwise how the run ends.
+std::unique_ptr<file_conversion> apply_clut(const command_argument& clut,
+                                            palfill_colours& colours) {
   std::FILE* file = open_for_reading(clut.path);
-  if (file == nullptr) {
-    print_cant_open(clut.text);
-    return false;
-  }
+  if (file == nullptr)
+    return std::make_unique<file_conversion>(file_failed(cant_open_line(clut.text)));
   const palfill_reader reader = file_reader(file);
   const palfill_result result = palfill_load_clut_io(&colours, &reader);
   std::fclose(file);
-  if (result == PALFILL_UNKNOWN_DEPTH) print_unknown_depth(3);
-  if (result == PALFILL_CLUT_UNEXPECTED_EOF) print_unexpected_eof();
-  if (result == PALFILL_NOT_A_CLUT) print_not_a_clut(clut.text);
-  if (result == PALFILL_READ_FAILED) print_cant_read(clut.text);
-  return result == PALFILL_FINISHED;
+  switch (result) {
+    case PALFILL_FINISHED:
+      return nullptr;
+    case PALFILL_UNKNOWN_DEPTH:
+      return std::make_unique<file_conversion>(ended(result, unknown_depth_line(3)));
+    case PALFILL_NOT_A_CLUT:
+      return std::make_unique<file_conversion>(ended(result, not_a_clut_line(clut.text)));
+    case PALFILL_READ_FAILED:
+      return std::make_unique<file_conversion>(file_failed(cant_read_line(clut.text), result));
+    default:
+      return std::make_unique<file_conversion>(ended(result, unexpected_eof_line()));
+  }
 }
 
 // A regular file's size tells before any of a chunk is written whether the
@@ -52,69 +61,111 @@ palfill_reader png_reader(std::FILE* in, const std::filesystem::path& path) {
   return regular_file_size(path, size) ? file_reader(in, size) : file_reader(in);
 }
 
-int report_pass(palfill_result result, bool output_complete, const run_arguments& args) {
-  if (result == PALFILL_FINISHED && output_complete) {
-    print_finished(args.input->text, args.output->text);
-    return 0;
+file_conversion report_pass(palfill_result result, bool output_complete,
+                            const command_argument& input, const command_argument& output) {
+  switch (result) {
+    case PALFILL_FINISHED:
+      // What the pass wrote did not all reach the file.
+      if (!output_complete) return file_failed(cant_write_line(output.text), PALFILL_WRITE_FAILED);
+      return ended(result, finished_line(input.text, output.text));
+    case PALFILL_NOT_PNG:
+      return ended(result, not_png_line());
+    case PALFILL_UNEXPECTED_EOF:
+      return ended(result, unexpected_eof_line());
+    case PALFILL_READ_FAILED:
+      return file_failed(cant_read_line(input.text), result);
+    case PALFILL_OUT_OF_MEMORY:
+      return ended(result, chunk_too_large_line());
+    default:
+      return file_failed(cant_write_line(output.text), PALFILL_WRITE_FAILED);
   }
-  if (result == PALFILL_NOT_PNG) print_not_png();
-  if (result == PALFILL_UNEXPECTED_EOF) print_unexpected_eof();
-  if (result == PALFILL_OUT_OF_MEMORY) print_chunk_too_large();
-  if (result == PALFILL_READ_FAILED) print_cant_read(args.input->text);
-  // What the pass wrote did not all reach the file.
-  if (result == PALFILL_FINISHED || result == PALFILL_WRITE_FAILED) {
-    print_cant_write(args.output->text);
-  }
-  return 1;
 }
 
 using owned_colours = std::unique_ptr<palfill_colours, void (*)(palfill_colours*)>;
 
+// Where the line goes. Standard output may lead into a file palfill reads
+// or writes: the line then never goes into the input, the CLUT or an
+// output that was refused, and into the output only after what is there.
+void print_where_it_belongs(const std::string& line, const run_arguments& roles) {
+  const file_identity out = identify_stdout();
+  if (out.type == file_identity::kind::regular) {
+    if (same_file(out, identify_path(roles.input->path))) return;
+    if (roles.clut != nullptr && same_file(out, identify_path(roles.clut->path))) return;
+    if (same_file(out, identify_path(roles.output->path))) {
+      if (!may_replace_output(roles.output->path)) return;
+      move_stdout_to_end();
+    }
+  }
+  print_line(line);
+}
+
+// The input or the CLUT that names standard output when it is a pipe:
+// reading it would wait for palfill's own output, for ever.
+const command_argument* reads_own_stdout(const run_arguments& roles) {
+  const file_identity out = identify_stdout();
+  if (out.type != file_identity::kind::pipe) return nullptr;
+  if (same_file(out, identify_path(roles.input->path))) return roles.input;
+  if (roles.clut != nullptr && same_file(out, identify_path(roles.clut->path))) return roles.clut;
+  return nullptr;
+}
+
 }  // namespace
 
-int run_palfill(const std::vector<command_argument>& args) {
-  if (args.size() < 3) {
-    print_usage(args.empty() ? "palfill" : args[0].text);
-    return 1;
-  }
-  const run_arguments roles = assign_roles(args);
-
+file_conversion convert_files(const command_argument& input, const command_argument* clut,
+                              const command_argument& output) {
   const owned_colours colours(palfill_colours_new(), palfill_colours_free);
   if (colours == nullptr) {
-    print_chunk_too_large();  // the one message for memory that is not to be had
-    return 1;
+    // The one message for memory that is not to be had.
+    return ended(PALFILL_OUT_OF_MEMORY, chunk_too_large_line());
   }
-  if (roles.clut != nullptr && !apply_clut(*roles.clut, *colours)) return 1;
+  if (clut != nullptr) {
+    if (const auto failed = apply_clut(*clut, *colours)) return *failed;
+  }
 
-  std::FILE* in = open_for_reading(roles.input->path);
-  if (in == nullptr) {
-    print_cant_open(roles.input->text);
-    return 1;
-  }
-  // Checked before the output is created: creating it would truncate the input.
-  if (output_would_destroy_an_input(roles)) {
-    print_same_file(roles.output->text);
+  std::FILE* in = open_for_reading(input.path);
+  if (in == nullptr) return file_failed(cant_open_line(input.text));
+  // Checked before the output is created: creating it would truncate the
+  // input, the CLUT, or someone's file named as the output by mistake.
+  if (same_file(output.path, input.path) ||
+      (clut != nullptr && same_file(output.path, clut->path))) {
     std::fclose(in);
-    return 1;
+    return file_failed(same_file_line(output.text));
   }
-  std::FILE* out = open_for_writing(roles.output->path);
+  if (!may_replace_output(output.path)) {
+    std::fclose(in);
+    return file_failed(not_png_output_line(output.text));
+  }
+  std::FILE* out = open_for_writing(output.path);
   if (out == nullptr) {
-    print_cant_open(roles.output->text);
     std::fclose(in);
-    return 1;
+    return file_failed(cant_open_line(output.text));
   }
   // The pass reads and writes in blocks of its own; stream buffers would
   // only copy every byte once more.
   std::setvbuf(in, nullptr, _IONBF, 0);
   std::setvbuf(out, nullptr, _IONBF, 0);
-  const palfill_reader reader = png_reader(in, roles.input->path);
-  cuttable_file out_file{out, roles.output->path};
+  const palfill_reader reader = png_reader(in, input.path);
+  cuttable_file out_file{out, output.path};
   const palfill_writer writer =
-      names_regular_file(roles.output->path) ? file_writer(out_file) : file_writer(out);
+      names_regular_file(output.path) ? file_writer(out_file) : file_writer(out);
   const palfill_result result = palfill_convert_io(colours.get(), &reader, &writer);
   std::fclose(in);
   // Closing may still meet a write error the pass could not see.
   const bool output_complete = std::fclose(out) == 0;
-  move_stdout_past_output(roles.output->path);
-  return report_pass(result, output_complete, roles);
+  return report_pass(result, output_complete, input, output);
+}
+
+int run_palfill(const std::vector<command_argument>& args) {
+  if (args.size() < 3) {
+    print_line(usage_line(args.empty() ? "palfill" : args[0].text));
+    return 1;
+  }
+  const run_arguments roles = assign_roles(args);
+  if (const command_argument* own_stdout = reads_own_stdout(roles)) {
+    print_line(same_file_line(own_stdout->text));
+    return 1;
+  }
+  const file_conversion done = convert_files(*roles.input, roles.clut, *roles.output);
+  print_where_it_belongs(done.line, roles);
+  return done.status;
 }

@@ -9,7 +9,53 @@
 #include "driver/utf8.h"
 #endif
 
-namespace {
+std::string usage_line(const std::string& invocation_name) {
+  return "Usage : " + invocation_name + " in.png [in.clt] out.png\n";
+}
+
+std::string cant_open_line(const std::string& path) {
+  return "Error : Can't open file " + path + "\n";
+}
+
+std::string same_file_line(const std::string& path) {
+  return "Error : Input and output are the same file " + path + "\n";
+}
+
+std::string not_png_output_line(const std::string& output_path) {
+  return "Error : Output is not a PNG file " + output_path + "\n";
+}
+
+std::string unknown_depth_line(int depth_code) {
+  return "Error : Unknown depth (" + std::to_string(depth_code) + ")\n";
+}
+
+std::string not_a_clut_line(const std::string& path) {
+  return "Error : Not a CLUT file " + path + "\n";
+}
+
+std::string not_png_line() {
+  return "Error : Not a PNG format\n";
+}
+
+std::string unexpected_eof_line() {
+  return "Error : Unexpected EOF\n";
+}
+
+std::string cant_read_line(const std::string& path) {
+  return "Error : Can't read file " + path + "\n";
+}
+
+std::string cant_write_line(const std::string& output_path) {
+  return "Error : Can't write file " + output_path + "\n";
+}
+
+std::string chunk_too_large_line() {
+  return "Error : Chunk too large to buffer\n";
+}
+
+std::string finished_line(const std::string& input_path, const std::string& output_path) {
+  return "Finished " + input_path + " -> " + output_path + "\n";
+}
 
 // The line is UTF-8 on Windows, the bytes as typed elsewhere. A Windows
 // console gets it through its wide-character output, which shows every
@@ -26,50 +72,4 @@ void print_line(const std::string& line) {
   }
 #endif
   std::fwrite(line.data(), 1, line.size(), stdout);
-}
-
-}  // namespace
-
-void print_usage(const std::string& invocation_name) {
-  print_line("Usage : " + invocation_name + " in.png [in.clt] out.png\n");
-}
-
-void print_cant_open(const std::string& path) {
-  print_line("Error : Can't open file " + path + "\n");
-}
-
-void print_unknown_depth(int depth_code) {
-  print_line("Error : Unknown depth (" + std::to_string(depth_code) + ")\n");
-}
-
-void print_not_png() {
-  print_line("Error : Not a PNG format\n");
-}
-
-void print_not_a_clut(const std::string& path) {
-  print_line("Error : Not a CLUT file " + path + "\n");
-}
-
-void print_unexpected_eof() {
-  print_line("Error : Unexpected EOF\n");
-}
-
-void print_same_file(const std::string& output_path) {
-  print_line("Error : Input and output are the same file " + output_path + "\n");
-}
-
-void print_cant_read(const std::string& path) {
-  print_line("Error : Can't read file " + path + "\n");
-}
-
-void print_cant_write(const std::string& output_path) {
-  print_line("Error : Can't write file " + output_path + "\n");
-}
-
-void print_chunk_too_large() {
-  print_line("Error : Chunk too large to buffer\n");
-}
-
-void print_finished(const std::string& input_path, const std::string& output_path) {
-  print_line("Finished " + input_path + " -> " + output_path + "\n");
 }
