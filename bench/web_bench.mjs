@@ -1,19 +1,19 @@
-// The page in headless Chromium (Debian's): how long it takes to convert,
-// preview and zip 1,000 palette-less images of 4 KiB, and how large the
-// module and the page are. A benchmark, not a test.
+// The page in each browser engine (Chromium, Firefox, WebKit; Debian's,
+// driven as web/test/browsers.mjs drives them): how long it takes to
+// convert, preview and zip 1,000 palette-less images of 4 KiB, and how
+// large the module and the page are. A benchmark, not a test.
 //   cmake -S . -B build -DPALFILL_WEB=ON && cmake --build build --target palfill_web
-//   (cd web && npm ci) && node bench/web_bench.mjs [build] [rounds]
+//   (cd web && npm ci) && xvfb-run -a node bench/web_bench.mjs [build] [rounds] [engines]
 import { mkdirSync, mkdtempSync, rmSync, statSync, writeFileSync } from 'node:fs';
-import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { deflateSync } from 'node:zlib';
+import { launch, missing } from '../web/test/browsers.mjs';
 
 const build = resolve(process.argv[2] ?? 'build');
 const rounds = Number(process.argv[3] ?? 5);
-const require = createRequire(resolve('web/package.json'));
-const { chromium } = require('playwright-core');
+const engineNames = (process.argv[4] ?? 'chromium,firefox,webkit').split(',');
 
 function crc32(bytes) {
   let crc = 0xffffffff;
@@ -49,47 +49,47 @@ function image(seed) {
 const dir = mkdtempSync(join(tmpdir(), 'palfill-web-bench-'));
 mkdirSync(join(dir, 'in'));
 for (let i = 0; i < 1000; i++) writeFileSync(join(dir, 'in', `${String(i).padStart(4, '0')}.png`), image(i));
-const browser = await chromium.launch({
-  executablePath: process.env.PALFILL_CHROMIUM ?? '/usr/bin/chromium',
-  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
-const times = [];
-for (let round = 0; round < rounds; round++) {
-  const page = await browser.newPage({ acceptDownloads: true });
-  await page.goto(pathToFileURL(join(build, 'web', 'palfill.html')).href);
-  // The page's own clock, from the moment the files arrive (Playwright's
-  // handing them over, which a person's drop does not cost, is left out).
-  await page.evaluate(() => {
-    document.getElementById('png-folder').addEventListener('change', () => { window.arrived = performance.now(); },
-      { capture: true, once: true });
-  });
-  const handed = Date.now();
-  await page.setInputFiles('#png-folder', join(dir, 'in'));
-  const since = (handle) => handle.jsonValue();
-  const converted = await since(await page.waitForFunction(() =>
-    document.getElementById('status').textContent.startsWith('1000 images done') && performance.now() - window.arrived,
-  null, { timeout: 120000, polling: 5 }));
-  // The previews on screen; the others are drawn as they scroll into view.
-  const previewed = await since(await page.waitForFunction(() => {
-    const shown = [...document.images].filter((img) => img.src !== '');
-    return shown.length > 0 && shown.every((img) => img.complete && img.naturalWidth > 0) && performance.now() - window.arrived;
-  }, null, { timeout: 120000, polling: 5 }));
-  const [zip] = await Promise.all([page.waitForEvent('download'), page.click('#download-all')]);
-  await zip.path();
-  const zipped = await page.evaluate(() => performance.now() - window.arrived);
-  const total = Date.now() - handed;
-  times.push({ converted, previewed, zipped, total });
-  await page.close();
+const files = Array.from({ length: 1000 }, (_, i) => join(dir, 'in', `${String(i).padStart(4, '0')}.png`));
+const results = [];
+for (const engine of engineNames) {
+  if (missing(engine)) {
+    console.log(`${engine}: ${missing(engine)}`);
+    continue;
+  }
+  const browser = await launch(engine);
+  const times = [];
+  for (let round = 0; round < rounds; round++) {
+    const page = await browser.open(pathToFileURL(join(build, 'web', 'palfill.html')).href);
+    // The page's own clock, from the moment the files arrive (the driver's
+    // handing them over, which a person's choice does not cost, is left out).
+    await page.evaluate(() => {
+      document.getElementById('png-files').addEventListener('change', () => { window.arrived = performance.now(); },
+        { capture: true, once: true });
+    });
+    const handed = Date.now();
+    await page.setFiles('#png-files', files);
+    const converted = await page.waitFor(() =>
+      document.getElementById('status').textContent.startsWith('1000 images done') && performance.now() - window.arrived);
+    // The previews on screen; the others are drawn as they scroll into view.
+    const previewed = await page.waitFor(() => {
+      const shown = [...document.images].filter((img) => img.src !== '');
+      return shown.length > 0 && shown.every((img) => img.complete && img.naturalWidth > 0) && performance.now() - window.arrived;
+    });
+    await page.click('#download-all');
+    const zipped = await page.waitFor(() => document.getElementById('zip-link').blob && performance.now() - window.arrived);
+    times.push({ converted, previewed, zipped, total: Date.now() - handed });
+    await page.close();
+  }
+  await browser.close();
+  results.push([engine, times]);
 }
-await browser.close();
 rmSync(dir, { recursive: true });
 
 const median = (values) => values.sort((a, b) => a - b)[Math.floor(values.length / 2)];
 console.log(`module ${statSync(join(build, 'web', 'palfill.wasm')).size} bytes, ` +
   `page ${statSync(join(build, 'web', 'palfill.html')).size} bytes`);
-console.log(`1,000 images of 4 KiB, median of ${rounds} rounds in headless Chromium, ms after the files arrive:`);
-for (const stage of ['converted', 'previewed', 'zipped']) {
-  console.log(`  ${stage.padEnd(10)} ${Math.round(median(times.map((t) => t[stage])))}`);
+console.log(`1,000 images of 4 KiB, median of ${rounds} rounds, ms after the files arrive:`);
+for (const [engine, times] of results) {
+  const stages = ['converted', 'previewed', 'zipped'].map((stage) => `${stage} ${Math.round(median(times.map((t) => t[stage])))}`);
+  console.log(`  ${engine.padEnd(9)} ${stages.join('  ')}  (with the driver handing the files over: ${median(times.map((t) => t.total))})`);
 }
-console.log(`  with Playwright handing the files over: ${median(times.map((t) => t.total))}`);

@@ -1,5 +1,6 @@
 // palfill for JavaScript: the same core as the command, built to
-// WebAssembly, in Node 18 or later and in browsers. Ready when imported.
+// WebAssembly, in Node 18 or later and in browsers. Ready when imported
+// (or required: the package carries a CommonJS build of this file).
 //
 //   import { convert } from 'palfill';
 //   const { result, bytes } = convert(png, clut);  // Uint8Arrays; clut optional
@@ -9,7 +10,8 @@
 // anywhere: the module carries its WebAssembly inside.
 import { wasmBase64 } from './palfill-wasm.js';
 
-export const RESULTS = [
+/** Every palfill_result of the library, by its value. */
+export const RESULTS = Object.freeze([
   'finished',
   'not_png',
   'unexpected_eof',
@@ -17,7 +19,11 @@ export const RESULTS = [
   'unknown_depth',
   'not_a_clut',
   'out_of_memory',
-];
+  'write_failed',
+  'read_failed',
+  'buffer_too_small',
+  'invalid_argument',
+]);
 
 function decodeBase64(text) {
   const binary = atob(text);
@@ -26,14 +32,37 @@ function decodeBase64(text) {
   return bytes;
 }
 
-const { instance } = await WebAssembly.instantiate(decodeBase64(wasmBase64), {});
+const { instance } = await WebAssembly.instantiate(decodeBase64(wasmBase64), {}); // palfill:instantiate
 const wasm = instance.exports;
 wasm._initialize();
 
-// Copies `bytes` into the module's memory; 0 when it has no room.
-function copyIn(bytes) {
-  const at = wasm.palfill_web_alloc(bytes.length);
-  if (at !== 0) new Uint8Array(wasm.memory.buffer, at, bytes.length).set(bytes);
+// Addresses come back from WebAssembly as signed 32-bit numbers; those
+// above 2 GiB must be read as the unsigned ones they are.
+const address = (value) => value >>> 0;
+
+// A view over a buffer that has been handed elsewhere holds nothing and
+// throws on use; only slicing its buffer tells it from an empty one.
+function isDetached(view) {
+  try {
+    view.buffer.slice(0, 0);
+    return false;
+  } catch {
+    return true;
+  }
+}
+
+function checkBytes(value, name) {
+  if (!(value instanceof Uint8Array)) throw new TypeError(`${name} must be a Uint8Array`);
+  if (isDetached(value)) throw new TypeError(`${name} is over a detached buffer`);
+}
+
+// Copies `bytes` into the module's memory, noting the copy in `held` for
+// release; 0 when the module has no room.
+function copyIn(bytes, held) {
+  const at = address(wasm.palfill_web_alloc(bytes.length));
+  if (at === 0) return 0;
+  held.push(at);
+  new Uint8Array(wasm.memory.buffer, at, bytes.length).set(bytes);
   return at;
 }
 
@@ -44,42 +73,65 @@ function readString(at) {
   return new TextDecoder().decode(memory.subarray(at, end));
 }
 
-/** The library's version, such as "1.1.0". */
-export const version = readString(wasm.palfill_version());
+/** The library's version, such as "1.2.0". */
+export const version = readString(address(wasm.palfill_version()));
 
 /**
  * Gives `png` its palette from `clut` (a CLUT file's bytes) or, without
  * one, from the default colours. An empty `clut` is an empty CLUT file,
- * which ends early.
+ * which ends early. Throws a TypeError, before anything else, for
+ * arguments that are not Uint8Arrays over buffers of their own; otherwise
+ * always returns, 'out_of_memory' included.
  */
 export function convert(png, clut) {
-  if (!(png instanceof Uint8Array)) throw new TypeError('png must be a Uint8Array');
+  checkBytes(png, 'png');
   const hasClut = clut !== undefined && clut !== null;
-  if (hasClut && !(clut instanceof Uint8Array)) throw new TypeError('clut must be a Uint8Array');
-  const pngAt = copyIn(png);
-  const clutAt = hasClut ? copyIn(clut) : 0;
-  const outAt = wasm.palfill_web_alloc(8); // the output's address, then its size
+  if (hasClut) checkBytes(clut, 'clut');
+  const held = [];
   let result = 'out_of_memory';
   let bytes = new Uint8Array(0);
-  if (pngAt !== 0 && (!hasClut || clutAt !== 0) && outAt !== 0) {
-    const code = wasm.palfill_convert(pngAt, png.length, clutAt, hasClut ? clut.length : 0,
-                                      outAt, outAt + 4);
-    const view = new DataView(wasm.memory.buffer);
-    const at = view.getUint32(outAt, true);
-    const size = view.getUint32(outAt + 4, true);
-    bytes = new Uint8Array(wasm.memory.buffer, at, size).slice();
-    wasm.palfill_free(at);
-    result = RESULTS[code] ?? 'out_of_memory';
+  try {
+    const pngAt = copyIn(png, held);
+    const clutAt = hasClut ? copyIn(clut, held) : 0;
+    const outAt = copyIn(new Uint8Array(8), held); // the output's address, then its size
+    if (pngAt !== 0 && (!hasClut || clutAt !== 0) && outAt !== 0) {
+      const code = wasm.palfill_convert(pngAt, png.length, clutAt, hasClut ? clut.length : 0,
+                                        outAt, outAt + 4);
+      const view = new DataView(wasm.memory.buffer);
+      const at = view.getUint32(outAt, true);
+      const size = view.getUint32(outAt + 4, true);
+      if (at !== 0) {
+        try {
+          bytes = new Uint8Array(wasm.memory.buffer, at, size).slice();
+        } finally {
+          wasm.palfill_free(at);
+        }
+      }
+      result = RESULTS[code] ?? `unknown_result_${code}`;
+    }
+  } catch (error) {
+    // JavaScript itself found no memory for the copies.
+    if (!(error instanceof RangeError)) throw error;
+    result = 'out_of_memory';
+    bytes = new Uint8Array(0);
+  } finally {
+    for (const at of held) wasm.palfill_web_release(at);
   }
-  for (const at of [pngAt, clutAt, outAt]) if (at !== 0) wasm.palfill_web_release(at);
   return { result, bytes };
 }
 
-/** The CRC-32 of `bytes`, as zip and PNG files store it. */
+/**
+ * The CRC-32 of `bytes`, as zip and PNG files store it.
+ * @deprecated Only the page's zip needs it; it goes in the next major version.
+ */
 export function crc32(bytes) {
-  const at = copyIn(bytes);
-  if (at === 0) throw new RangeError('no memory for the CRC');
-  const crc = wasm.palfill_web_crc32(at, bytes.length) >>> 0;
-  wasm.palfill_web_release(at);
-  return crc;
+  checkBytes(bytes, 'bytes');
+  const held = [];
+  try {
+    const at = copyIn(bytes, held);
+    if (at === 0) throw new RangeError('no memory for the CRC');
+    return wasm.palfill_web_crc32(at, bytes.length) >>> 0;
+  } finally {
+    for (const at of held) wasm.palfill_web_release(at);
+  }
 }
