@@ -23,12 +23,14 @@ run_arguments assign_roles(const std::vector<command_argument>& args) {
   return run_arguments{&args[1], &args[2], &args[3]};
 }
 
-file_conversion file_failed(const std::string& line, int result = -1) {
-  return file_conversion{1, line, result, true};
+file_conversion file_failed(const std::string& line) {
+  return file_conversion{1, line, -1, true};
 }
 
+// A read or a write that failed lies with the files; the rest with their bytes.
 file_conversion ended(palfill_result result, const std::string& line) {
-  return file_conversion{result == PALFILL_FINISHED ? 0 : 1, line, result, false};
+  const bool file_failure = result == PALFILL_READ_FAILED || result == PALFILL_WRITE_FAILED;
+  return file_conversion{result == PALFILL_FINISHED ? 0 : 1, line, result, file_failure};
 }
 
 // Empty when the CLUT loaded; otherwise how the run ends.
@@ -40,18 +42,9 @@ std::unique_ptr<file_conversion> apply_clut(const command_argument& clut,
   const palfill_reader reader = file_reader(file);
   const palfill_result result = palfill_load_clut_io(&colours, &reader);
   std::fclose(file);
-  switch (result) {
-    case PALFILL_FINISHED:
-      return nullptr;
-    case PALFILL_UNKNOWN_DEPTH:
-      return std::make_unique<file_conversion>(ended(result, unknown_depth_line(3)));
-    case PALFILL_NOT_A_CLUT:
-      return std::make_unique<file_conversion>(ended(result, not_a_clut_line(clut.text)));
-    case PALFILL_READ_FAILED:
-      return std::make_unique<file_conversion>(file_failed(cant_read_line(clut.text), result));
-    default:
-      return std::make_unique<file_conversion>(ended(result, unexpected_eof_line()));
-  }
+  if (result == PALFILL_FINISHED) return nullptr;
+  return std::make_unique<file_conversion>(
+      ended(result, result_line(result, clut.text, clut.text, "")));
 }
 
 // A regular file's size tells before any of a chunk is written whether the
@@ -59,26 +52,6 @@ std::unique_ptr<file_conversion> apply_clut(const command_argument& clut,
 palfill_reader png_reader(std::FILE* in, const std::filesystem::path& path) {
   uint64_t size = 0;
   return regular_file_size(path, size) ? file_reader(in, size) : file_reader(in);
-}
-
-file_conversion report_pass(palfill_result result, bool output_complete,
-                            const command_argument& input, const command_argument& output) {
-  switch (result) {
-    case PALFILL_FINISHED:
-      // What the pass wrote did not all reach the file.
-      if (!output_complete) return file_failed(cant_write_line(output.text), PALFILL_WRITE_FAILED);
-      return ended(result, finished_line(input.text, output.text));
-    case PALFILL_NOT_PNG:
-      return ended(result, not_png_line());
-    case PALFILL_UNEXPECTED_EOF:
-      return ended(result, unexpected_eof_line());
-    case PALFILL_READ_FAILED:
-      return file_failed(cant_read_line(input.text), result);
-    case PALFILL_OUT_OF_MEMORY:
-      return ended(result, chunk_too_large_line());
-    default:
-      return file_failed(cant_write_line(output.text), PALFILL_WRITE_FAILED);
-  }
 }
 
 using owned_colours = std::unique_ptr<palfill_colours, void (*)(palfill_colours*)>;
@@ -110,6 +83,29 @@ const command_argument* reads_own_stdout(const run_arguments& roles) {
 }
 
 }  // namespace
+
+std::string result_line(palfill_result result, const std::string& reading, const std::string& clut,
+                        const std::string& output) {
+  switch (result) {
+    case PALFILL_FINISHED:
+      return finished_line(reading, output);
+    case PALFILL_NOT_PNG:
+      return not_png_line();
+    case PALFILL_UNEXPECTED_EOF:
+    case PALFILL_CLUT_UNEXPECTED_EOF:
+      return unexpected_eof_line();
+    case PALFILL_UNKNOWN_DEPTH:
+      return unknown_depth_line(3);
+    case PALFILL_NOT_A_CLUT:
+      return not_a_clut_line(clut);
+    case PALFILL_OUT_OF_MEMORY:
+      return chunk_too_large_line();
+    case PALFILL_READ_FAILED:
+      return cant_read_line(reading);
+    default:  // what the pass wrote did not all reach the output
+      return cant_write_line(output);
+  }
+}
 
 file_conversion convert_files(const command_argument& input, const command_argument* clut,
                               const command_argument& output) {
@@ -148,11 +144,12 @@ file_conversion convert_files(const command_argument& input, const command_argum
   cuttable_file out_file{out, output.path};
   const palfill_writer writer =
       names_regular_file(output.path) ? file_writer(out_file) : file_writer(out);
-  const palfill_result result = palfill_convert_io(colours.get(), &reader, &writer);
+  palfill_result result = palfill_convert_io(colours.get(), &reader, &writer);
   std::fclose(in);
   // Closing may still meet a write error the pass could not see.
-  const bool output_complete = std::fclose(out) == 0;
-  return report_pass(result, output_complete, input, output);
+  if (std::fclose(out) != 0 && result == PALFILL_FINISHED) result = PALFILL_WRITE_FAILED;
+  return ended(result,
+               result_line(result, input.text, clut != nullptr ? clut->text : "", output.text));
 }
 
 int run_palfill(const std::vector<command_argument>& args) {

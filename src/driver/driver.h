@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "palfill.h"
+
 struct command_argument {
   std::filesystem::path path;  // the name as the file system takes it
   std::string text;            // the name as palfill prints it: as typed
@@ -32,6 +34,12 @@ struct file_conversion {
   // someone's data.
   bool file_failure;
 };
+
+// The command's line, with its newline, for a result of the library:
+// `reading` is the file being read (the input, or the CLUT while it loads),
+// named by "Finished" and "Can't read file".
+std::string result_line(palfill_result result, const std::string& reading, const std::string& clut,
+                        const std::string& output);
 
 // `palfill INPUT [CLUT] OUTPUT` with every check the command makes, up to
 // the line it would print; prints nothing. `clut` may be null.

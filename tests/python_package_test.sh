@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The Python package as its users get it: a wheel built from python/ and
+# installed into a virtual environment beside Debian's Pillow, then pytest
+# against the command, mypy --strict, and the README's "Python" section run
+# as it stands; then an sdist, built and installed outside the repository,
+# which must give the command's bytes. Nothing comes from a package index.
+#
+#   python_package_test.sh TOP PALFILL_BINARY
+# PALFILL_PYTHON names the interpreter (default: Debian's /usr/bin/python3).
+set -uo pipefail
+top=$1 palfill=$2
+python=${PALFILL_PYTHON:-/usr/bin/python3}
+for module in venv ensurepip setuptools wheel pytest build; do
+  "$python" -c "import $module" 2>/dev/null || {
+    echo "skipped: $python lacks $module (Debian: python3-venv python3-setuptools python3-wheel python3-pytest python3-build)"
+    exit 77
+  }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+pip() { env -u PIP_FIND_LINKS "$1/bin/python" -m pip --disable-pip-version-check "${@:2}"; }
+
+"$python" -m venv --system-site-packages "$work/venv" || exit 1
+pip "$work/venv" wheel --quiet --no-build-isolation --no-index --no-deps "$top/python" -w "$work/wheels" ||
+  { echo "FAIL: pip wheel"; exit 1; }
+pip "$work/venv" install --quiet --no-index "$work"/wheels/palfill-*.whl || { echo "FAIL: installing the wheel"; exit 1; }
+
+(cd "$work" && PALFILL_COMMAND=$palfill "$work/venv/bin/python" -m pytest -q -p no:cacheprovider "$top/python/tests") ||
+  fail "pytest"
+if command -v mypy >/dev/null; then
+  mypy --strict --config-file "$top/python/pyproject.toml" --cache-dir "$work/mypy" "$top/python/src/palfill" ||
+    fail "mypy --strict"
+else
+  fail "mypy is missing (Debian: mypy)"
+fi
+
+# The README's Python section, each block as it stands, from a folder that
+# holds the examples.
+mkdir -p "$work/readme" && cp -r "$top/examples" "$work/readme/"
+awk -v section=Python -v lang=python -v dir="$work/readme" -f "$(dirname "$0")/readme_blocks.awk" "$top/README.md"
+blocks=("$work"/readme/*.python)
+[ -e "${blocks[0]}" ] || fail "no python block in the README's Python section"
+for block in "${blocks[@]}"; do
+  [ -e "$block" ] || continue
+  (cd "$work/readme" && "$work/venv/bin/python" "$block") || fail "README block $(basename "$block")"
+done
+
+# The sdist, as it could be uploaded: built, moved away from the
+# repository, and built again there as a user who downloads it would.
+"$work/venv/bin/python" -m build --sdist --no-isolation --outdir "$work/sdist" "$top/python" >"$work/sdist.log" 2>&1 ||
+  { cat "$work/sdist.log"; fail "building the sdist"; }
+mkdir "$work/elsewhere" && cp "$work"/sdist/palfill-*.tar.gz "$work/elsewhere/"
+"$python" -m venv --system-site-packages "$work/user" &&
+  (cd "$work/elsewhere" && pip "$work/user" install --quiet --no-build-isolation --no-index ./palfill-*.tar.gz) ||
+  fail "installing the sdist"
+"$palfill" "$top/examples/sample-4bit.png" "$top/examples/rgb.clt" "$work/command.png" >/dev/null
+(cd "$work/elsewhere" && "$work/user/bin/python" -c '
+import sys, palfill
+png, clut, want = (open(p, "rb").read() for p in sys.argv[1:])
+sys.exit(palfill.convert(png, clut).data != want)' "$top/examples/sample-4bit.png" "$top/examples/rgb.clt" "$work/command.png") ||
+  fail "the sdist's build gives other bytes than the command"
+
+echo "python package: $failures failures"
+[ "$failures" -eq 0 ]
