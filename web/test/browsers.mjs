@@ -54,11 +54,14 @@ function seen() {
 
 const dropFolderChoice = () => { delete HTMLInputElement.prototype.webkitdirectory; };
 
-async function poll(check, timeout = 60000) {
+// What the page says, for a wait that ends in vain.
+const pageState = () => ['status', 'clut-status'].map((id) => document.getElementById(id)?.textContent).join(' | ');
+
+async function poll(check, describe = async () => '', timeout = 60000) {
   for (const start = Date.now(); ;) {
     const value = await check();
     if (value) return value;
-    if (Date.now() - start > timeout) throw new Error('timed out waiting for the page');
+    if (Date.now() - start > timeout) throw new Error(`timed out waiting for the page: ${await describe()}`);
     await new Promise((resolve) => setTimeout(resolve, 50));
   }
 }
@@ -91,7 +94,7 @@ async function launchPuppeteer(engine) {
         setFiles: async (selector, paths) => (await page.$(selector)).uploadFile(...paths),
         click: (selector) => page.click(selector),
         evaluate: (fn, ...args) => page.evaluate(fn, ...args),
-        waitFor: (fn, ...args) => poll(() => page.evaluate(fn, ...args)),
+        waitFor: (fn, ...args) => poll(() => page.evaluate(fn, ...args), () => page.evaluate(pageState)),
         async problems() {
           const found = await page.evaluate(seen);
           return { ...found, errors: [...errors, ...found.errors], requests: [...requests, ...found.requests] };
@@ -136,7 +139,7 @@ async function launchWebKit() {
     .find((path) => existsSync(path));
   const session = await poll(() => call('POST', '/session', {
     capabilities: { alwaysMatch: { browserName: 'MiniBrowser', 'webkitgtk:browserOptions': { binary, args: ['--automation'] } } },
-  }).catch(() => null), 20000);
+  }).catch(() => null), undefined, 20000);
   const s = `/session/${session.sessionId}`;
   const run = async (fn, args) => {
     const got = await call('POST', `${s}/execute/async`, {
@@ -163,7 +166,7 @@ async function launchWebKit() {
         },
         click: async (selector) => call('POST', `${s}/element/${await element(selector)}/click`, {}),
         evaluate: (fn, ...args) => run(fn, args),
-        waitFor: (fn, ...args) => poll(() => run(fn, args)),
+        waitFor: (fn, ...args) => poll(() => run(fn, args), () => run(pageState, [])),
         problems: () => run(seen, []),
         download: null,
         close: async () => {},

@@ -54,7 +54,11 @@ test('the package says its version and every result of the library, each with it
   assert.deepEqual(RESULTS, values.sort((a, b) => a[0] - b[0]).map(([, name]) => name.toLowerCase()));
   const types = readFileSync(join(webDir, 'package', 'palfill.d.ts'), 'utf8');
   for (const result of RESULTS) assert.ok(types.includes(`'${result}'`), `${result} in palfill.d.ts`);
-  const { lineFor } = await import(join(top, 'web', 'page-model.js'));
+  const { lineFor, zipParts } = await import(join(top, 'web', 'page-model.js'));
+  // A zip past what a browser hands over is refused with a reason, not cancelled in silence.
+  const files = [{ name: 'out/a.png', bytes: new Uint8Array(1000) }];
+  assert.equal(zipParts(files, () => 0, new Date(), 1200).length, 6);
+  assert.throws(() => zipParts(files, () => 0, new Date(), 1100), /one by one/);
   const lines = [...RESULTS, 'unknown_result_99'].map((r) => lineFor(r, 'in.png', 'out/in.png', 'c.clt'));
   assert.equal(new Set(lines).size, lines.length - 1, 'one line for each, the two early ends alike');
   assert.equal(lines.at(-1), 'Error : Unknown result (unknown_result_99)');

@@ -222,6 +222,21 @@ async function flatRounds(engine, page, dir) {
     const shown = [...document.querySelectorAll('.preview img')].filter((img) => img.complete && img.naturalWidth);
     return shown.length > 0 && shown.every((img) => img.width === img.naturalWidth * 8);
   });
+
+  // A CLUT changed on disk since it was chosen: its images say it cannot
+  // be opened, or convert with what it holds now.
+  put(dir, 'rgb.clt', readFileSync(join(examples, 'ycbcr.clt')));
+  utimesSync(join(dir, 'rgb.clt'), new Date(), new Date(Date.now() + 5000));
+  put(dir, 'late.png', sample);
+  await page.setFiles('#png-files', files(['late.png']));
+  await page.waitFor(settled, n + 2, 'rgb.clt');
+  const late = (await page.evaluate(cards)).find((c) => c.path === 'late.png');
+  if (late.line === "Error : Can't open file rgb.clt") {
+    assert.equal(late.nothing, 'Nothing was written.', `${engine}: a CLUT changed on disk`);
+  } else {
+    assert.deepEqual(fromBase64(late.bytes), command(dir, 'late.png', 'rgb.clt', 'late-out.png').bytes,
+      `${engine}: a CLUT changed on disk`);
+  }
 }
 
 // A folder with a CLUT in some subfolders, two in one, an unusable one,
