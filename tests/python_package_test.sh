@@ -10,12 +10,21 @@
 set -uo pipefail
 top=$1 palfill=$2
 python=${PALFILL_PYTHON:-/usr/bin/python3}
-for module in venv ensurepip setuptools wheel pytest build; do
+for module in venv ensurepip setuptools wheel pytest build PIL; do
   "$python" -c "import $module" 2>/dev/null || {
-    echo "skipped: $python lacks $module (Debian: python3-venv python3-setuptools python3-wheel python3-pytest python3-build)"
+    echo "skipped: $python lacks $module (Debian: python3-venv python3-setuptools python3-wheel" \
+      "python3-pytest python3-build python3-pil)"
     exit 77
   }
 done
+"$python" -c 'import os, sys, sysconfig; sys.exit(not os.path.exists(sysconfig.get_paths()["include"] + "/Python.h"))' || {
+  echo "skipped: Python.h is missing (Debian: python3-dev)"
+  exit 77
+}
+command -v mypy >/dev/null || {
+  echo "skipped: mypy is missing (Debian: mypy)"
+  exit 77
+}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -32,12 +41,8 @@ pip "$work/venv" install --quiet --no-index "$work"/wheels/palfill-*.whl || { ec
 
 (cd "$work" && PALFILL_COMMAND=$palfill "$work/venv/bin/python" -m pytest -q -p no:cacheprovider "$top/python/tests") ||
   fail "pytest"
-if command -v mypy >/dev/null; then
-  mypy --strict --config-file "$top/python/pyproject.toml" --cache-dir "$work/mypy" "$top/python/src/palfill" ||
-    fail "mypy --strict"
-else
-  fail "mypy is missing (Debian: mypy)"
-fi
+mypy --strict --config-file "$top/python/pyproject.toml" --cache-dir "$work/mypy" "$top/python/src/palfill" ||
+  fail "mypy --strict"
 
 # The README's Python section, each block as it stands, from a folder that
 # holds the examples.
