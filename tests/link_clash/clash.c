@@ -2,66 +2,32 @@
  * palfill's core used before it kept its names to itself, and links
  * libpalfill.a. It must link and convert. */
 #include <palfill.h>
-#include <stddef.h>
-#include <stdint.h>
 #include <string.h>
 
 const unsigned char fixed_default_colours[4] = {1, 2, 3, 4};
 int palette_table_entries = 65536;
-int seed_palette(void) {
-  return 1;
-}
-int seed_palette_table(void) {
-  return 2;
-}
-int seed_image_palette(void) {
-  return 3;
-}
-int load_clut(void) {
-  return 4;
-}
-int convert_png(void) {
-  return 5;
-}
-int emit_palette_chunks(void) {
-  return 6;
-}
-int chunk_crc(void) {
-  return 7;
-}
-int crc32(void) {
-  return 8;
-}
-int get_be16(void) {
-  return 9;
-}
-int get_be32(void) {
-  return 10;
-}
-int put_be32(void) {
-  return 11;
-}
-int ycbcr_to_rgb(void) {
-  return 12;
-}
-int read_exactly(void) {
-  return 13;
-}
-int read_some(void) {
-  return 14;
-}
-int memory_source(void) {
-  return 15;
-}
-int memory_output_sink(void) {
-  return 16;
-}
-int counting_sink(void) {
-  return 17;
-}
-int png_signature(void) {
-  return 18;
-}
+#define DEFINE(name, value) \
+  int name(void) {          \
+    return value;           \
+  }
+DEFINE(seed_palette, 1)
+DEFINE(seed_palette_table, 1)
+DEFINE(seed_image_palette, 1)
+DEFINE(load_clut, 1)
+DEFINE(convert_png, 1)
+DEFINE(emit_palette_chunks, 1)
+DEFINE(chunk_crc, 1)
+DEFINE(crc32, 1)
+DEFINE(get_be16, 1)
+DEFINE(get_be32, 1)
+DEFINE(put_be32, 1)
+DEFINE(ycbcr_to_rgb, 1)
+DEFINE(read_exactly, 1)
+DEFINE(read_some, 1)
+DEFINE(memory_source, 1)
+DEFINE(memory_output_sink, 1)
+DEFINE(counting_sink, 1)
+DEFINE(png_signature, 1)
 
 int main(void) {
   /* A palette-less image, 1 x 1 at 1 bit (its IDAT empty, its CRCs not checked). */
@@ -80,5 +46,5 @@ int main(void) {
   const int converted = result == PALFILL_FINISHED && out_size == sizeof png + 18 &&
                         memcmp(out + 33 + 4, "PLTE", 4) == 0;
   palfill_free(out);
-  return mine == 176 && converted ? 0 : 1;
+  return mine == 4 + 18 + 1 && converted ? 0 : 1;
 }
