@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "driver/file_streams.h"
 #include "driver/files.h"
@@ -34,17 +35,14 @@ file_conversion ended(palfill_result result, const std::string& line) {
 }
 
 // Empty when the CLUT loaded; otherwise how the run ends.
-std::unique_ptr<file_conversion> apply_clut(const command_argument& clut,
-                                            palfill_colours& colours) {
+std::optional<file_conversion> apply_clut(const command_argument& clut, palfill_colours& colours) {
   std::FILE* file = open_for_reading(clut.path);
-  if (file == nullptr)
-    return std::make_unique<file_conversion>(file_failed(cant_open_line(clut.text)));
+  if (file == nullptr) return file_failed(cant_open_line(clut.text));
   const palfill_reader reader = file_reader(file);
   const palfill_result result = palfill_load_clut_io(&colours, &reader);
   std::fclose(file);
-  if (result == PALFILL_FINISHED) return nullptr;
-  return std::make_unique<file_conversion>(
-      ended(result, result_line(result, clut.text, clut.text, "")));
+  if (result == PALFILL_FINISHED) return std::nullopt;
+  return ended(result, result_line(result, clut.text, clut.text, ""));
 }
 
 // A regular file's size tells before any of a chunk is written whether the
