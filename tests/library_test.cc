@@ -128,47 +128,30 @@ TEST(palfill_streams, refuse_bad_sizes_report_failed_cuts_and_share_colours) {
   const std::string png = indexed_png(600, 900, 8, [](uint32_t x, uint32_t y) { return x + y; });
   const std::string cut_png = png.substr(0, png.size() / 2);
   std::string written;
-  const auto write_all = [](void* out, const unsigned char* bytes, size_t count) {
-    static_cast<std::string*>(out)->append(reinterpret_cast<const char*>(bytes), count);
-    return 0;
-  };
-  const auto refuse_cut = [](void*, unsigned long long) { return 1; };
-  const palfill_writer failing_cut{sizeof(palfill_writer), write_all, refuse_cut, &written};
+  palfill_writer failing_cut = string_writer(written, true);
+  failing_cut.cut = [](void*, unsigned long long) { return 1; };
   const library_output whole = library_convert(png, nullptr);
-  struct from_memory {
-    const std::string* bytes;
-    std::size_t pos;
-  } in{&cut_png, 0};
-  const palfill_reader pipe{sizeof(palfill_reader),
-                            [](void* context, unsigned char* dest, size_t count, size_t* given) {
-                              auto* from = static_cast<from_memory*>(context);
-                              *given = std::min(count, from->bytes->size() - from->pos);
-                              std::memcpy(dest, from->bytes->data() + from->pos, *given);
-                              from->pos += *given;
-                              return 0;
-                            },
-                            &in, 0, 0};
+  memory_reader in{&cut_png, 0, false};
+  const palfill_reader pipe = pipe_reader(in);
   EXPECT_EQ(palfill_convert_io(colours.get(), &pipe, &failing_cut), PALFILL_WRITE_FAILED);
   EXPECT_GT(written.size(), library_convert(cut_png, nullptr).bytes.size());
   EXPECT_TRUE(whole.bytes.compare(0, written.size(), written) == 0);
 
   // Threads converting with one set of colours give what one thread gives.
-  ASSERT_EQ(library_convert(png, &clut_files[0], library_route::io_file).result, PALFILL_FINISHED);
   const library_output want = library_convert(png, &clut_files[0]);
-  struct from_memory clut_in {
-    &clut_files[0], 0
-  };
-  const palfill_reader clut_reader{sizeof(palfill_reader), pipe.read, &clut_in, 0, 0};
+  ASSERT_EQ(want.result, PALFILL_FINISHED);
+  memory_reader clut_in{&clut_files[0], 0, false};
+  const palfill_reader clut_reader = pipe_reader(clut_in);
   ASSERT_EQ(palfill_load_clut_io(colours.get(), &clut_reader), PALFILL_FINISHED);
   std::vector<int> mismatches(8, 0);
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < mismatches.size(); ++t) {
     threads.emplace_back([&, t] {
       for (int round = 0; round < 20; ++round) {
-        from_memory from{&png, 0};
+        memory_reader from{&png, 0, false};
         std::string out;
-        const palfill_reader reader{sizeof(palfill_reader), pipe.read, &from, 0, 0};
-        const palfill_writer to{sizeof(palfill_writer), write_all, nullptr, &out};
+        const palfill_reader reader = pipe_reader(from);
+        const palfill_writer to = string_writer(out, false);
         mismatches[t] +=
             palfill_convert_io(colours.get(), &reader, &to) != want.result || out != want.bytes;
       }

@@ -209,12 +209,6 @@ library_output through_convert_into(const std::string& png, const std::string* c
   return {result, out};
 }
 
-struct memory_reader {
-  const std::string* bytes;
-  std::size_t pos;
-  bool fail_at_end;  // fail instead of ending
-};
-
 std::size_t give_bytes(memory_reader& reader, unsigned char* dest, std::size_t count) {
   const std::size_t given = std::min(count, reader.bytes->size() - reader.pos);
   std::copy_n(reader.bytes->data() + reader.pos, given, dest);
@@ -261,7 +255,7 @@ library_output through_streams(const std::string& png, const std::string* clut,
   if (clut != nullptr) {
     memory_reader from{clut, 0, fails};
     const palfill_source source{read_1_1, &from, 1, clut->size()};
-    const palfill_reader reader{sizeof(palfill_reader), read_1_2, &from, 0, 0};
+    const palfill_reader reader = pipe_reader(from);
     const palfill_result loaded = route == library_route::stream
                                       ? palfill_load_clut(colours.get(), &source)
                                       : palfill_load_clut_io(colours.get(), &reader);
@@ -274,15 +268,24 @@ library_output through_streams(const std::string& png, const std::string* clut,
     const palfill_sink sink{write_1_1, cut_1_1, &out.bytes};
     out.result = palfill_convert_stream(colours.get(), &source, &sink);
   } else {
-    const palfill_reader reader{sizeof(palfill_reader), read_1_2, &from, file, png.size()};
-    const palfill_writer writer{sizeof(palfill_writer), write_1_2, file ? cut_1_2 : nullptr,
-                                &out.bytes};
+    palfill_reader reader = pipe_reader(from);
+    reader.length_known = file;
+    reader.length = png.size();
+    const palfill_writer writer = string_writer(out.bytes, file);
     out.result = palfill_convert_io(colours.get(), &reader, &writer);
   }
   return out;
 }
 
 }  // namespace
+
+palfill_reader pipe_reader(memory_reader& from) {
+  return palfill_reader{sizeof(palfill_reader), read_1_2, &from, 0, 0};
+}
+
+palfill_writer string_writer(std::string& out, bool can_cut) {
+  return palfill_writer{sizeof(palfill_writer), write_1_2, can_cut ? cut_1_2 : nullptr, &out};
+}
 
 library_output library_convert(const std::string& png, const std::string* clut,
                                library_route route) {

@@ -58,6 +58,17 @@ library_output library_convert(const std::string& png, const std::string* clut,
 library_output reference_library_convert(const std::string& png, const std::string* clut,
                                          library_route route);
 
+// 1.2 readers and writers over memory, for calling the library directly:
+// a reader of `bytes` from `pos` on, its length unknown (set it to make it
+// a file), and a writer that appends to `out`.
+struct memory_reader {
+  const std::string* bytes;
+  std::size_t pos;
+  bool fail_at_end;  // fail instead of ending
+};
+palfill_reader pipe_reader(memory_reader& from);
+palfill_writer string_writer(std::string& out, bool can_cut);
+
 // Appends to `bytes`; `can_cut` false makes it behave as a pipe does.
 palfill::byte_sink memory_sink(std::string& bytes, bool can_cut);
 

@@ -112,27 +112,25 @@ export function zipParts(files, crc32, when, limit = zipLimit) {
   for (const file of files) {
     const name = encoder.encode(file.name);
     const crc = crc32(file.bytes);
+    // The fields both headers hold, from the version needed on: stored
+    // (method 0), names in UTF-8, the date, the CRC, the sizes, the name's length.
+    const common = (view, at) => {
+      view.setUint16(at, 20, true);
+      view.setUint16(at + 2, 0x0800, true);
+      view.setUint16(at + 6, time, true);
+      view.setUint16(at + 8, date, true);
+      view.setUint32(at + 10, crc, true);
+      view.setUint32(at + 14, file.bytes.length, true);
+      view.setUint32(at + 18, file.bytes.length, true);
+      view.setUint16(at + 22, name.length, true);
+    };
     const [local, l] = header(30);
     l.setUint32(0, 0x04034b50, true);
-    l.setUint16(4, 20, true);
-    l.setUint16(6, 0x0800, true); // names in UTF-8
-    l.setUint16(10, time, true);
-    l.setUint16(12, date, true);
-    l.setUint32(14, crc, true);
-    l.setUint32(18, file.bytes.length, true);
-    l.setUint32(22, file.bytes.length, true);
-    l.setUint16(26, name.length, true);
+    common(l, 4);
     const [entry, c] = header(46);
     c.setUint32(0, 0x02014b50, true);
     c.setUint16(4, (3 << 8) | 20, true); // made by Unix, so that unzip reads the names as UTF-8
-    c.setUint16(6, 20, true);
-    c.setUint16(8, 0x0800, true);
-    c.setUint16(12, time, true);
-    c.setUint16(14, date, true);
-    c.setUint32(16, crc, true);
-    c.setUint32(20, file.bytes.length, true);
-    c.setUint32(24, file.bytes.length, true);
-    c.setUint16(28, name.length, true);
+    common(c, 6);
     c.setUint32(38, (0o100644 << 16) >>> 0, true); // a regular file, rw-r--r--
     c.setUint32(42, offset, true);
     parts.push(local, name, file.bytes);
