@@ -20,7 +20,9 @@
  *   means.
  * - Lengths read from a file are checked before they are trusted: no input,
  *   however damaged, makes a call read or write out of bounds, and no
- *   length field makes it allocate more than the input supplies.
+ *   length field makes it allocate for bytes that never arrive. Memory is
+ *   one block of 256 KiB, or, for the one case that holds a chunk (see
+ *   palfill_convert_stream()), at most twice the bytes that arrived.
  *
  * The ABI is that of libpalfill.so.1, and it only grows: each release that
  * adds functions exports them under a version node of its own (PALFILL_1
@@ -69,7 +71,7 @@ extern "C" {
 /* How a conversion ended. Values are stable and never reused. */
 typedef enum palfill_result {
   PALFILL_FINISHED = 0,            /* the output is complete */
-  PALFILL_NOT_PNG = 1,             /* the input does not begin with the PNG signature */
+  PALFILL_NOT_PNG = 1,             /* 8 bytes or more, not beginning with the PNG signature */
   PALFILL_UNEXPECTED_EOF = 2,      /* the PNG ends before IEND */
   PALFILL_CLUT_UNEXPECTED_EOF = 3, /* the CLUT ends inside its header, range or an entry */
   PALFILL_UNKNOWN_DEPTH = 4,       /* the CLUT's depth code is 3, which is invalid */
@@ -166,8 +168,20 @@ PALFILL_API palfill_result palfill_load_clut(palfill_colours* colours, const pal
  * chunk's header: a source of known length is checked before any of a
  * chunk's data is written; otherwise a sink with cut() is cut back; only a
  * source of unknown length into a sink without cut() makes the conversion
- * hold a chunk in memory until all of it has arrived, growing only as its
- * bytes do. Memory otherwise stays at one block. */
+ * hold a chunk in memory until all of it has arrived, in a buffer that
+ * doubles as its bytes arrive, so at most twice what arrived. Memory
+ * otherwise stays at one block.
+ *
+ * An input of fewer than 8 bytes ends early (PALFILL_UNEXPECTED_EOF), even
+ * when it is no PNG: PALFILL_NOT_PNG needs all 8 bytes of the signature.
+ *
+ * One case leaves more than an early end would: a source of known length
+ * that fails (or gives less than its length) part way through a chunk of
+ * more than one block, into a sink without cut(). That chunk's first
+ * blocks have gone out, and nothing can take them back; holding the chunk
+ * instead would cost memory as large as it. The output is still the start
+ * of what a complete conversion writes. A chunk that fits in one block is
+ * held there until all of it has arrived. */
 PALFILL_API palfill_result palfill_convert_stream(const palfill_colours* colours,
                                                   const palfill_source* png,
                                                   const palfill_sink* out);
@@ -227,7 +241,9 @@ PALFILL_API palfill_result palfill_load_clut_io(palfill_colours* colours,
 
 /* palfill_convert_stream() from a reader to a writer: the same, and
  * PALFILL_READ_FAILED when the reader fails where the PNG would otherwise
- * end early; the writer then holds what PALFILL_UNEXPECTED_EOF would leave.
+ * end early; the writer then holds what PALFILL_UNEXPECTED_EOF would leave
+ * (but for a chunk of more than one block into a writer without cut(), as
+ * palfill_convert_stream() says).
  * PALFILL_INVALID_ARGUMENT for a `size` that is refused, before anything is
  * read or written. */
 PALFILL_API palfill_result palfill_convert_io(const palfill_colours* colours,

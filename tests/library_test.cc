@@ -106,19 +106,36 @@ TEST(palfill_streams, refuse_bad_sizes_report_failed_cuts_and_share_colours) {
     palfill_reader first;
     unsigned long long more;
   };
+  struct grown_writer {
+    palfill_writer first;
+    unsigned long long more;
+  };
+  // Each size as the struct's own, less or more: `grown` adds a member,
+  // `more` its value.
   const struct {
-    std::size_t size;
+    int against_own;  // bytes added to the struct's own size; -1000: a size of 0
+    bool grown;
     unsigned long long more;
     palfill_result result;
-  } sizes[] = {{0, 0, PALFILL_INVALID_ARGUMENT},
-               {sizeof(palfill_reader) - 1, 0, PALFILL_INVALID_ARGUMENT},
-               {sizeof(palfill_reader), 0, PALFILL_UNEXPECTED_EOF},
-               {sizeof(grown_reader), 0, PALFILL_UNEXPECTED_EOF},
-               {sizeof(grown_reader), 1, PALFILL_INVALID_ARGUMENT}};
+  } sizes[] = {{-1000, false, 0, PALFILL_INVALID_ARGUMENT},
+               {-1, false, 0, PALFILL_INVALID_ARGUMENT},
+               {0, false, 0, PALFILL_UNEXPECTED_EOF},
+               {0, true, 0, PALFILL_UNEXPECTED_EOF},
+               {0, true, 1, PALFILL_INVALID_ARGUMENT}};
+  const auto size_of = [](const auto& c, std::size_t own, std::size_t grown) {
+    return c.against_own == -1000 ? 0 : (c.grown ? grown : own) + c.against_own;
+  };
   const palfill_writer writer{sizeof(palfill_writer), refuse_bytes, nullptr, nullptr};
+  const palfill_reader empty{sizeof(palfill_reader), read_nothing, nullptr, 0, 0};
   for (const auto& c : sizes) {
-    grown_reader reader{{c.size, read_nothing, nullptr, 0, 0}, c.more};
-    EXPECT_EQ(palfill_convert_io(colours.get(), &reader.first, &writer), c.result) << c.size;
+    grown_reader reader{
+        {size_of(c, sizeof(palfill_reader), sizeof(grown_reader)), read_nothing, nullptr, 0, 0},
+        c.more};
+    grown_writer sized_writer{
+        {size_of(c, sizeof(palfill_writer), sizeof(grown_writer)), refuse_bytes, nullptr, nullptr},
+        c.more};
+    EXPECT_EQ(palfill_convert_io(colours.get(), &reader.first, &writer), c.result);
+    EXPECT_EQ(palfill_convert_io(colours.get(), &empty, &sized_writer.first), c.result);
     EXPECT_EQ(palfill_load_clut_io(colours.get(), &reader.first),
               c.result == PALFILL_UNEXPECTED_EOF ? PALFILL_CLUT_UNEXPECTED_EOF : c.result);
   }
@@ -136,6 +153,34 @@ TEST(palfill_streams, refuse_bad_sizes_report_failed_cuts_and_share_colours) {
   EXPECT_EQ(palfill_convert_io(colours.get(), &pipe, &failing_cut), PALFILL_WRITE_FAILED);
   EXPECT_GT(written.size(), library_convert(cut_png, nullptr).bytes.size());
   EXPECT_TRUE(whole.bytes.compare(0, written.size(), written) == 0);
+
+  // A reader that says it holds the whole image and fails part way: a
+  // chunk that fits in one block leaves what an early end leaves, even when
+  // it straddles two reads; into a writer without cut(), a longer one
+  // keeps the blocks that went out (palfill.h), still the start of the image.
+  const std::string straddling = png_signature_bytes() + png_chunk("IHDR", ihdr_data(4, 4, 8, 3)) +
+                                 png_chunk("tEXt", std::string(200 << 10, 't')) +
+                                 png_chunk("IDAT", std::string(100 << 10, 'i')) +
+                                 png_chunk("IDAT", std::string(600 << 10, 'j')) +
+                                 png_chunk("IEND", "");
+  const library_output straddled = library_convert(straddling, nullptr);
+  for (const std::size_t cut : {std::size_t{290} << 10, std::size_t{800} << 10}) {
+    const std::string head = straddling.substr(0, cut);
+    memory_reader failing{&head, 0, true};
+    palfill_reader file = pipe_reader(failing);
+    file.length_known = 1;
+    file.length = straddling.size();
+    std::string out;
+    const palfill_writer to_pipe = string_writer(out, false);
+    EXPECT_EQ(palfill_convert_io(colours.get(), &file, &to_pipe), PALFILL_READ_FAILED) << cut;
+    const std::string early_end = library_convert(head, nullptr).bytes;
+    if (cut < (300 << 10)) {
+      EXPECT_TRUE(out == early_end) << cut;
+    } else {
+      EXPECT_GT(out.size(), early_end.size());
+      EXPECT_TRUE(straddled.bytes.compare(0, out.size(), out) == 0);
+    }
+  }
 
   // Threads converting with one set of colours give what one thread gives.
   const library_output want = library_convert(png, &clut_files[0]);

@@ -1,5 +1,5 @@
-// Reads a CLUT (colour lookup table) file of data broadcasting into the
-// palette table, over the fixed default colours.
+// Reads a CLUT (colour lookup table) file of data broadcasting into a
+// palette, over the fixed default colours.
 //
 // Layout, multi-byte fields big-endian:
 //   header  bit 7 colour model (1 R,G,B; 0 Y,Cb,Cr), bits 6-5 depth code

@@ -150,6 +150,10 @@ pass_end copy_body(pass& p, uint64_t body_size) {
   }
   // Neither known to be complete nor undoable: the chunk waits in memory.
   const bool hold = !p.in.length_known && p.out.cut == nullptr;
+  // A source of known length can still fail part way; into a sink that
+  // cannot cut, a chunk that fits in the block waits there too, so that
+  // only a longer one can leave part of its data behind.
+  const bool keep_if_it_fits = p.out.cut == nullptr;
   std::size_t held_from = w.pos;
   uint64_t left = body_size;
   for (;;) {
@@ -158,7 +162,8 @@ pass_end copy_body(pass& p, uint64_t body_size) {
     left -= here;
     if (left == 0) return go_on;
     if (p.input_ended) return end_at_header(p, header_end);
-    const std::size_t keep = hold ? held_from : w.pos;
+    const bool fits = (w.pos - held_from) + left <= w.capacity - palette_room;
+    const std::size_t keep = hold || (keep_if_it_fits && fits) ? held_from : w.pos;
     if (const pass_end end = make_room(p, keep, hold ? (w.pos - keep) + left : 0)) return end;
     held_from = palette_room;
     read_more(p);

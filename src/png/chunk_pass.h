@@ -3,7 +3,7 @@
 // and including IEND; nothing after IEND is copied. When the image is
 // indexed-colour (colour type 3) with a bit depth of 8 or less and no PLTE
 // has gone by when its first IDAT arrives, a PLTE of 2^bit_depth entries from
-// the palette table is written right before that IDAT, followed by a tRNS
+// the palette is written right before that IDAT, followed by a tRNS
 // when any of those entries is not opaque.
 //
 // The pass returns what happened and leaves in `out` what it wrote up to

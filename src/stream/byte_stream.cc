@@ -22,22 +22,8 @@ bool write_output(void* context, const uint8_t* bytes, std::size_t count) {
   return true;
 }
 
-bool cut_output(void* context, uint64_t length) {
-  auto* output = static_cast<memory_output*>(context);
-  if (length > output->size) return false;
-  output->size = static_cast<std::size_t>(length);
-  return true;
-}
-
 bool count_written(void* context, const uint8_t*, std::size_t count) {
   *static_cast<uint64_t*>(context) += count;
-  return true;
-}
-
-bool cut_counted(void* context, uint64_t length) {
-  auto* size = static_cast<uint64_t*>(context);
-  if (length > *size) return false;
-  *size = length;
   return true;
 }
 
@@ -59,11 +45,11 @@ byte_source memory_source(memory_input& input, bool length_known) {
 }
 
 byte_sink memory_output_sink(memory_output& output) {
-  return byte_sink{write_output, cut_output, &output};
+  return byte_sink{write_output, nullptr, &output};
 }
 
 byte_sink counting_sink(uint64_t& size) {
-  return byte_sink{count_written, cut_counted, &size};
+  return byte_sink{count_written, nullptr, &size};
 }
 
 }  // namespace palfill

@@ -54,8 +54,9 @@ struct memory_input {
 };
 byte_source memory_source(memory_input& input, bool length_known);
 
-// Into `capacity` bytes that the caller owns: a write past them fails, and
-// a cut takes bytes back.
+// Into `capacity` bytes that the caller owns: a write past them fails. It
+// cannot be cut: its source is memory too, whose length the pass knows, so
+// no chunk's data goes out before all of it is there.
 struct memory_output {
   uint8_t* bytes;
   std::size_t capacity;
