@@ -1,6 +1,7 @@
 // The command line end to end: argument roles, every message, the exit
 // status, and what is left on disk when a run fails.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -110,6 +111,43 @@ TEST_F(driver_test, an_output_that_cannot_be_created_is_named) {
   EXPECT_EQ(run.status, 1);
 }
 
+// Writes that only fail late, as a network file system fails them: closing
+// the output, and cutting it back after a pipe ended inside a long chunk.
+// strace makes the one call fail (Debian: strace).
+TEST_F(driver_test, a_failed_close_or_cut_is_a_failed_write) {
+  SKIP_UNDER_LAUNCHER("strace's fault injection");
+  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs strace";
+  const std::string long_chunk = png_signature_bytes() + png_chunk("IHDR", ihdr_data(4, 4, 8, 3)) +
+                                 png_chunk("IDAT", std::string(600 << 10, 'x'));
+  ASSERT_TRUE(write_file(path("long.png"), long_chunk.substr(0, 400 << 10)));
+  const struct {
+    const char* call;
+    std::string input;
+    bool through_pipe;
+  } cases[] = {{"close", path("in.png"), false}, {"ftruncate", path("long.png"), true}};
+  for (const auto& c : cases) {
+    run_options failing;
+    failing.wrapper = {"strace",
+                       "-o",
+                       "/dev/null",
+                       "-P",
+                       path("out.png"),
+                       "-e",
+                       std::string("trace=") + c.call,
+                       "-e",
+                       std::string("inject=") + c.call + ":error=EIO"};
+    if (c.through_pipe) {
+      failing.pipe_stdin = true;
+      failing.stdin_file = c.input;
+    }
+    std::filesystem::remove(path("out.png"));
+    const run_result run =
+        run_palfill({c.through_pipe ? "/dev/stdin" : c.input, path("out.png")}, failing);
+    EXPECT_EQ(run.out, "Error : Can't write file " + path("out.png") + "\n") << c.call;
+    EXPECT_EQ(run.status, 1) << c.call;
+  }
+}
+
 // A full disk must not pass for success, whether the pass itself or the
 // final flush meets it.
 TEST_F(driver_test, a_failed_write_is_reported_and_never_finished) {
@@ -210,9 +248,14 @@ TEST_F(driver_test, mistaken_orders_and_redirections_lose_nothing) {
       {"byte 1", changed(1, 'Q')},    {"byte 7", changed(7, '\x0b')},
       {"CRLF as LF", lf_only}};
   // What palfill itself may leave in an output, and so replace.
-  const std::vector<std::string> its_own = {"", png_signature_bytes().substr(0, 3),
-                                            "Error : Unexpected EOF\n", "Finished a -> b\n",
-                                            "Usage : palfill in.png [in.clt] out.png\n"};
+  const std::vector<std::string> its_own = {"",
+                                            png_signature_bytes().substr(0, 3),
+                                            "Error : Unexpected EOF\n",
+                                            "Finished a -> b\n",
+                                            "Usage : palfill in.png [in.clt] out.png\n",
+                                            "Finished",  // cut short by a full disk
+                                            "Error :",
+                                            "U"};
 
   struct expected_file {
     const char* name;
@@ -404,6 +447,21 @@ TEST_F(driver_test, mistaken_orders_and_redirections_lose_nothing) {
           << file.name;
     }
   }
+}
+
+// A PNG the user may write but not read (another's, mode 0622) is one
+// palfill cannot use, not someone's data: it says so, and leaves it.
+TEST_F(driver_test, an_output_it_may_write_but_not_read_cannot_be_opened) {
+  SKIP_UNDER_LAUNCHER("file modes and users");
+  ASSERT_TRUE(write_file(path("out.png"), png));
+  ASSERT_EQ(chmod(path("out.png").c_str(), getuid() == 0 ? 0622 : 0222), 0);
+  ASSERT_EQ(chmod(path("").c_str(), 0755), 0);  // so that another user reaches it
+  run_options other_user;
+  other_user.as_nobody = true;  // root reads anything
+  const run_result run = run_palfill({path("in.png"), path("out.png")}, other_user);
+  EXPECT_EQ(run.out, "Error : Can't open file " + path("out.png") + "\n");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(read_file(path("out.png")), png);
 }
 
 // Windows takes a name in either case and with either slash as the same

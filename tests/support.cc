@@ -27,16 +27,27 @@ const char* executable() {
   return value != nullptr && *value != '\0' ? value : PALFILL_BINARY;
 }
 
+// palfill-tree, beside palfill: palfill.exe's is palfill-tree.exe.
+std::string tree_executable() {
+  const std::string palfill = executable();
+  const std::size_t name = palfill.rfind("palfill");
+  return palfill.substr(0, name) + "palfill-tree" + palfill.substr(name + 7);
+}
+
 [[noreturn]] void exec_palfill(const std::vector<std::string>& args, const run_options& options,
-                               int stdin_fd, int stdout_fd, const std::string& err_path) {
+                               int stdin_fd, int stdout_fd, const std::string& err_path,
+                               int terminal) {
   dup2(stdin_fd, 0);
   dup2(stdout_fd, 1);
-  dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+  dup2(terminal >= 0 ? terminal : open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+  if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(127);
+  if (options.as_nobody && getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(127);
   if (options.timeout_seconds != 0) alarm(options.timeout_seconds);  // kept across exec
   if (options.address_space_limit != 0) {
     const rlimit limit{options.address_space_limit, options.address_space_limit};
     setrlimit(RLIMIT_AS, &limit);
   }
+  const std::string program = options.tree ? tree_executable() : executable();
   std::vector<char*> argv;
   if (launcher() != nullptr) {
     setenv("WINEDEBUG", "-all", 0);  // Wine's own notes would land on standard error
@@ -45,13 +56,16 @@ const char* executable() {
       argv.push_back(const_cast<char*>("-0"));
       argv.push_back(const_cast<char*>(options.argv0.c_str()));
     }
-    argv.push_back(const_cast<char*>(executable()));
+    argv.push_back(const_cast<char*>(program.c_str()));
   } else {
-    argv.push_back(const_cast<char*>(options.argv0.c_str()));
+    for (const std::string& word : options.wrapper) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(
+        const_cast<char*>(options.wrapper.empty() ? options.argv0.c_str() : program.c_str()));
   }
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  execv(launcher() != nullptr ? launcher() : executable(), argv.data());
+  if (!options.wrapper.empty() && launcher() == nullptr) execvp(argv[0], argv.data());
+  execv(launcher() != nullptr ? launcher() : program.c_str(), argv.data());
   _exit(127);
 }
 
@@ -117,14 +131,23 @@ run_result run_once(const std::vector<std::string>& args, const run_options& opt
   }
   int feed[2] = {-1, -1};
   if (options.pipe_stdin && pipe(feed) != 0) return {};
+  // A pseudo-terminal for standard error: palfill-tree's own end, and ours
+  // to read what it drew.
+  int terminal = -1, terminal_side = -1;
+  if (options.stderr_terminal) {
+    terminal_side = posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal_side < 0 || grantpt(terminal_side) != 0 || unlockpt(terminal_side) != 0) return {};
+    terminal = open(ptsname(terminal_side), O_RDWR | O_NOCTTY);
+  }
   const int stdin_fd = options.pipe_stdin ? feed[0] : open("/dev/null", O_RDONLY);
   const pid_t pid = fork();
   if (pid == 0) {
     if (options.pipe_stdin) close(feed[1]);
-    exec_palfill(args, options, stdin_fd, stdout_fd, err_path);
+    exec_palfill(args, options, stdin_fd, stdout_fd, err_path, terminal);
   }
   close(stdin_fd);
   close(stdout_fd);
+  if (terminal >= 0) close(terminal);
   if (options.pipe_stdin) feed_stdin(feed[1], options);
   int wait_status = 0;
   rusage usage{};
@@ -139,6 +162,12 @@ run_result run_once(const std::vector<std::string>& args, const run_options& opt
     result.out.erase(result.out.size() - 2, 1);
   }
   result.err = read_file(err_path);
+  if (terminal_side >= 0) {  // what it drew, as the terminal passed it on
+    char block[4096];
+    for (ssize_t n; (n = read(terminal_side, block, sizeof block)) > 0;)
+      result.err.append(block, n);
+    close(terminal_side);
+  }
   result.peak_rss_kib = usage.ru_maxrss;
   std::filesystem::remove_all(capture_dir);
   return result;

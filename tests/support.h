@@ -38,6 +38,11 @@ struct run_options {
   unsigned timeout_seconds = 0;           // palfill is killed after this long (status -1)
   unsigned long address_space_limit = 0;  // bytes; 0 for none
   std::string argv0 = "palfill";          // not under a launcher, which names the program itself
+  bool tree = false;                      // run palfill-tree, which stands beside palfill
+  std::string cwd;                        // run in this folder; empty: the test's own
+  bool stderr_terminal = false;           // standard error is a terminal (a pseudo-terminal)
+  bool as_nobody = false;                 // run as user nobody, when the test runs as root
+  std::vector<std::string> wrapper;       // a program that runs palfill, and its arguments
 };
 
 // `args` are the arguments after the invocation name, passed unchanged.

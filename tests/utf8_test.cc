@@ -8,6 +8,9 @@
 
 namespace {
 
+using palfill::utf16_from_utf8;
+using palfill::utf8_from_utf16;
+
 TEST(utf8, converts_names_both_ways) {
   const struct {
     const char* name;
@@ -46,6 +49,8 @@ TEST(utf8, gives_replacement_characters_for_what_is_not_utf8) {
       {"overlong", "\xc0\xaf", u"\uFFFD\uFFFD"},
       {"beyond_unicode", "\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
       {"bad_continuation", "\xe7(x", u"\uFFFD(x"},
+      {"lead_f5", "\xf5\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
+      {"lead_ff", "\xffz", u"\uFFFDz"},
   };
   for (const auto& c : cases) EXPECT_EQ(utf16_from_utf8(c.bytes), c.utf16) << c.name;
 }

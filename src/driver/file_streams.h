@@ -1,27 +1,29 @@
-// The library's readers and writers over the files palfill opens.
+// The library's readers and writers over the files the driver opens.
 #ifndef PALFILL_DRIVER_FILE_STREAMS_H_
 #define PALFILL_DRIVER_FILE_STREAMS_H_
 
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
 
 #include "palfill.h"
 
-// A stream opened for binary reading. Its length is unknown unless the
-// caller knows it (a regular file's size) and says so. A read that the
-// stream reports as an error fails, apart from the end of the file.
-palfill_reader file_reader(std::FILE* file);
-palfill_reader file_reader(std::FILE* file, uint64_t length);
+namespace palfill {
 
-// A stream opened for binary writing. The version with a path can cut back
-// the regular file of that name: it flushes the stream first, so that the
-// cut meets every byte written.
-palfill_writer file_writer(std::FILE* file);
-struct cuttable_file {
-  std::FILE* file;
-  std::filesystem::path path;
+// An open file and the reason (an errno value) its last read, write or cut
+// failed, for the caller to pass on; it must outlive the reader or writer.
+struct stream_file {
+  int file;
+  int failure = 0;
 };
-palfill_writer file_writer(cuttable_file& target);
+
+// Reads `source`. Its length is unknown unless the caller knows it (a
+// regular file's size) and says so. A read that fails is a failure, apart
+// from the end of the file.
+palfill_reader file_reader(stream_file& source);
+palfill_reader file_reader(stream_file& source, uint64_t length);
+
+// Writes `target`; `can_cut` for a regular file, which can be cut back.
+palfill_writer file_writer(stream_file& target, bool can_cut);
+
+}  // namespace palfill
 
 #endif  // PALFILL_DRIVER_FILE_STREAMS_H_

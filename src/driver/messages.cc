@@ -1,13 +1,9 @@
-#include "driver/messages.h"
+#include "messages.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <cstring>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-
-#include "driver/utf8.h"
-#endif
+namespace palfill {
 
 std::string usage_line(const std::string& invocation_name) {
   return "Usage : " + invocation_name + " in.png [in.clt] out.png\n";
@@ -57,19 +53,68 @@ std::string finished_line(const std::string& input_path, const std::string& outp
   return "Finished " + input_path + " -> " + output_path + "\n";
 }
 
-// The line is UTF-8 on Windows, the bytes as typed elsewhere. A Windows
-// console gets it through its wide-character output, which shows every
-// name whatever the console's code page; a file or a pipe gets the UTF-8.
-// Standard output stays in text mode there, so the line ends in CRLF.
-void print_line(const std::string& line) {
-#ifdef _WIN32
-  if (_isatty(_fileno(stdout))) {
-    std::fflush(stdout);
-    _setmode(_fileno(stdout), _O_U16TEXT);
-    const std::u16string wide = utf16_from_utf8(line);
-    std::fputws(reinterpret_cast<const wchar_t*>(wide.c_str()), stdout);
-    return;
+std::string result_line(palfill_result result, const std::string& reading, const std::string& clut,
+                        const std::string& output) {
+  // No default: a result added to palfill.h without its line fails the
+  // build (-Wswitch), so that every result keeps a line of its own.
+  switch (result) {
+    case PALFILL_FINISHED:
+      return finished_line(reading, output);
+    case PALFILL_NOT_PNG:
+      return not_png_line();
+    case PALFILL_UNEXPECTED_EOF:
+    case PALFILL_CLUT_UNEXPECTED_EOF:
+      return unexpected_eof_line();
+    case PALFILL_UNKNOWN_DEPTH:
+      return unknown_depth_line(3);
+    case PALFILL_NOT_A_CLUT:
+      return not_a_clut_line(clut);
+    case PALFILL_OUT_OF_MEMORY:
+      return chunk_too_large_line();
+    case PALFILL_WRITE_FAILED:
+      return cant_write_line(output);
+    case PALFILL_READ_FAILED:
+      return cant_read_line(reading);
+    case PALFILL_BUFFER_TOO_SMALL:  // only where a caller's buffer is the output
+      return "Error : Output buffer too small\n";
+    case PALFILL_INVALID_ARGUMENT:  // only from a caller's own reader or writer
+      return "Error : Invalid argument\n";
   }
-#endif
-  std::fwrite(line.data(), 1, line.size(), stdout);
+  return "Error : Unknown result (" + std::to_string(static_cast<int>(result)) + ")\n";
 }
+
+std::string tree_usage_line() {
+  return "Usage : palfill-tree [-j N] [--clut FILE] IN_DIR OUT_DIR\n";
+}
+
+std::string more_than_one_clut_line(const std::string& folder) {
+  return "Error : More than one CLUT file in " + folder + "\n";
+}
+
+std::string cant_open_folder_line(const std::string& folder) {
+  return "Error : Can't open folder " + folder + "\n";
+}
+
+std::string folder_loop_line(const std::string& link) {
+  return "Error : Link to a folder it is inside of " + link + "\n";
+}
+
+std::string tree_summary_line(const std::string& in_dir, const std::string& out_dir,
+                              std::size_t converted, std::size_t failed) {
+  return "Finished " + in_dir + " -> " + out_dir + ": " + std::to_string(converted) +
+         " converted, " + std::to_string(failed) + " failed\n";
+}
+
+bool begins_as_palfill_writes(const unsigned char* start, std::size_t size) {
+  static const char signature[] = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1a', '\n'};
+  const auto begins_as = [&](const char* text, std::size_t length) {
+    return std::memcmp(start, text, std::min(size, length)) == 0;
+  };
+  if (begins_as(signature, sizeof signature)) return true;
+  for (const char* line : {"Finished ", "Error : ", "Usage : "}) {
+    if (begins_as(line, std::strlen(line))) return true;
+  }
+  return false;
+}
+
+}  // namespace palfill

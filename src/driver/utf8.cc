@@ -1,7 +1,8 @@
-#include "driver/utf8.h"
+#include "utf8.h"
 
 #include <cstdint>
 
+namespace palfill {
 namespace {
 
 bool is_high_surrogate(uint32_t unit) {
@@ -45,11 +46,12 @@ void append_utf16(std::u16string& out, uint32_t code_point) {
 uint32_t decode_utf8(const std::string& text, std::size_t at, std::size_t& length) {
   const auto unit = [&text](std::size_t i) { return static_cast<uint8_t>(text[i]); };
   const uint32_t lead = unit(at);
-  length = lead < 0x80                   ? 1
-           : lead >= 0xF0 && lead < 0xF5 ? 4
-           : lead >= 0xE0                ? 3
-           : lead >= 0xC2                ? 2
-                                         : 0;
+  length = lead < 0x80    ? 1
+           : lead >= 0xF5 ? 0  // would begin a code point past U+10FFFF
+           : lead >= 0xF0 ? 4
+           : lead >= 0xE0 ? 3
+           : lead >= 0xC2 ? 2
+                          : 0;
   if (length == 1) return lead;
   if (length == 0 || text.size() - at < length) {
     length = 1;
@@ -94,3 +96,5 @@ std::u16string utf16_from_utf8(const std::string& text) {
   }
   return out;
 }
+
+}  // namespace palfill

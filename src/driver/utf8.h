@@ -8,7 +8,11 @@
 
 #include <string>
 
+namespace palfill {
+
 std::string utf8_from_utf16(const std::u16string& text);
 std::u16string utf16_from_utf8(const std::string& text);
+
+}  // namespace palfill
 
 #endif  // PALFILL_DRIVER_UTF8_H_

@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/driver.h"
+#include "driver/conversion.h"
+#include "driver/messages.h"
 #include "palfill.h"
+
+using namespace palfill;
 
 namespace {
 
@@ -177,7 +180,7 @@ PyObject* result_line(PyObject*, PyObject* args) {
   int result;
   const char *input, *clut, *output;
   if (!PyArg_ParseTuple(args, "isss", &result, &input, &clut, &output)) return nullptr;
-  const std::string line = ::result_line(palfill_result(result), input, clut, output);
+  const std::string line = palfill::result_line(palfill_result(result), input, clut, output);
   return PyUnicode_DecodeUTF8(line.data(), static_cast<Py_ssize_t>(line.size()) - 1,
                               "surrogateescape");
 }
