@@ -87,7 +87,7 @@ colour_source default_colours() {
 colour_source load_clut_file(const command_argument& clut, const conversion_setup& setup) {
   colour_source source;
   source.clut = clut;
-  if (auto own = reads_own_output(clut, setup)) {
+  if (auto own = reads_own_output(clut, role::clut, setup)) {
     source.failure = *own;
     return source;
   }
@@ -114,11 +114,11 @@ colour_source load_clut_file(const command_argument& clut, const conversion_setu
   return source;
 }
 
-std::optional<file_conversion> reads_own_output(const command_argument& name,
+std::optional<file_conversion> reads_own_output(const command_argument& name, role file,
                                                 const conversion_setup& setup) {
   if (setup.standard_output.type != file_identity::kind::pipe) return std::nullopt;
   if (!same_file(setup.standard_output, identify_path(name.path))) return std::nullopt;
-  return file_failed(same_file_line(name.text), role::none, 0);
+  return file_failed(same_file_line(name.text), file, 0);
 }
 
 file_conversion convert_files(const command_argument& input, const colour_source& colours,
@@ -127,21 +127,31 @@ file_conversion convert_files(const command_argument& input, const colour_source
   file_identity input_identity;
   stream_file in{open_for_reading(input.path, &input_identity)};
   if (in.file == no_file) return file_failed(cant_open_line(input.text), role::input, errno);
-  // Checked before the output is created: creating it would truncate the
-  // input, the CLUT, or someone's file named as the output by mistake.
-  if (auto refused = refuse_output(output, input_identity, colours)) {
-    close_file(in.file);
-    return *refused;
-  }
-  if (folders != nullptr) {
+  // Most outputs are new: one made where nothing was is none of the inputs
+  // and no one's data, and it is a regular file.
+  stream_file out{create_for_writing(output.path)};
+  if (out.file == no_file && errno == ENOENT && folders != nullptr) {
     const native_path folder = output.path.parent_path();
-    if (!folder.empty() && folder != folders->last && make_folders(folder)) folders->last = folder;
+    if (!folder.empty() && folder != folders->last && make_folders(folder)) {
+      folders->last = folder;
+      out.file = create_for_writing(output.path);
+    }
   }
-  stream_file out{open_for_writing(output.path)};
+  bool can_cut = out.file != no_file;
   if (out.file == no_file) {
-    const int reason = errno;
-    close_file(in.file);
-    return file_failed(cant_open_line(output.text), role::output, reason);
+    // Checked before the output is opened: opening it would truncate the
+    // input, the CLUT, or someone's file named as the output by mistake.
+    if (auto refused = refuse_output(output, input_identity, colours)) {
+      close_file(in.file);
+      return *refused;
+    }
+    out.file = open_for_writing(output.path);
+    if (out.file == no_file) {
+      const int reason = errno;
+      close_file(in.file);
+      return file_failed(cant_open_line(output.text), role::output, reason);
+    }
+    can_cut = identify_open_file(out.file).type == file_identity::kind::regular;
   }
   // A regular file's size tells before any of a chunk is written whether
   // the file holds all of it; a pipe's bytes can only be counted as they
@@ -149,7 +159,6 @@ file_conversion convert_files(const command_argument& input, const colour_source
   const palfill_reader reader = input_identity.type == file_identity::kind::regular
                                     ? file_reader(in, input_identity.size)
                                     : file_reader(in);
-  const bool can_cut = identify_open_file(out.file).type == file_identity::kind::regular;
   const palfill_writer writer = file_writer(out, can_cut);
   palfill_result result = palfill_convert_io(colours.colours.get(), &reader, &writer);
   close_file(in.file);
@@ -165,7 +174,7 @@ file_conversion convert_files(const command_argument& input, const colour_source
 file_conversion convert_files(const command_argument& input, const command_argument* clut,
                               const command_argument& output) {
   const conversion_setup setup{identify_stdout()};
-  if (auto own = reads_own_output(input, setup)) return *own;
+  if (auto own = reads_own_output(input, role::input, setup)) return *own;
   const colour_source colours = clut != nullptr ? load_clut_file(*clut, setup) : default_colours();
   return convert_files(input, colours, output, nullptr);
 }

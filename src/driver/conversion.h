@@ -75,9 +75,11 @@ colour_source load_clut_file(const command_argument& clut, const conversion_setu
 enum class existing_output { palfills, someones_data, unreadable };
 existing_output judge_existing_output(const native_path& output, int* error_number);
 
-// The failure of a run that would read `name` while it is the process's
-// own standard output, a pipe: it would wait for itself for ever.
+// The failure of a run that would read `name`, the file of `role`, while
+// it is the process's own standard output, a pipe: it would wait for
+// itself for ever.
 std::optional<file_conversion> reads_own_output(const command_argument& name,
+                                                file_conversion::role role,
                                                 const conversion_setup& setup);
 
 // Makes `path` a folder, with the folders above it; true when it is one.

@@ -60,6 +60,10 @@ int open_for_reading(const native_path& path, file_identity* identity = nullptr)
 // Creates or truncates for binary writing, or gives no_file.
 int open_for_writing(const native_path& path);
 
+// Creates for binary writing a file that does not exist yet, or gives
+// no_file (errno EEXIST when something is there, a link included).
+int create_for_writing(const native_path& path);
+
 // Reads until `count` bytes have arrived or the file ends; *given is how
 // many did. False when reading failed (errno says why), which is not the
 // end of the file.

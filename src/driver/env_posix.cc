@@ -81,6 +81,11 @@ int open_for_writing(const native_path& path) {
   return file < 0 ? no_file : file;
 }
 
+int create_for_writing(const native_path& path) {
+  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  return file < 0 ? no_file : file;
+}
+
 bool read_from(int file, unsigned char* dest, std::size_t count, std::size_t* given) {
   *given = 0;
   while (*given < count) {

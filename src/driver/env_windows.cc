@@ -113,6 +113,12 @@ int open_for_writing(const native_path& path) {
   return file < 0 ? no_file : file;
 }
 
+int create_for_writing(const native_path& path) {
+  const int file =
+      _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  return file < 0 ? no_file : file;
+}
+
 bool read_from(int file, unsigned char* dest, std::size_t count, std::size_t* given) {
   *given = 0;
   while (*given < count) {

@@ -65,7 +65,8 @@ struct tree_task {
 };
 
 void convert_task(tree_task& task, const conversion_setup& setup, output_folders& folders) {
-  std::optional<file_conversion> own = reads_own_output(task.input, setup);
+  std::optional<file_conversion> own =
+      reads_own_output(task.input, file_conversion::role::input, setup);
   const file_conversion done =
       own ? *own : convert_files(task.input, *task.colours, task.output, &folders);
   task.failed = done.status != 0;
