@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs the batch recipes exactly as README.md shows them (every sh block of
-# its "Converting thousands of files" section) over a tree of awkward names,
-# two files of one name and damaged files. Every output must equal a single
-# run's output for its input, failed.txt must list exactly the failures,
-# each with its line, and without palfill on PATH a recipe must stop loudly.
+# its "Converting thousands of files" section: palfill-tree's, and the
+# xargs recipes) over a tree of awkward names, two files of one name and
+# damaged files. Every output must equal a single run's output for its
+# input, failed.txt must list exactly the failures, each with its line
+# (palfill-tree's in the order of their paths, then its summary), and
+# without palfill on PATH an xargs recipe must stop loudly.
 #
 #   readme_recipes_test.sh README.md PALFILL EXAMPLES_DIR [LAUNCHER...]
 # A launcher (qemu-user for a cross build) runs palfill wherever the
@@ -20,12 +22,15 @@ fail() {
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/bin" "$work/blocks"
+palfill_tree=$(dirname "$palfill")/palfill-tree
 if (($#)); then
   printf '#!/bin/sh\nexec %s "%s" "$@"\n' "$*" "$palfill" >"$work/bin/palfill"
-  chmod +x "$work/bin/palfill"
+  printf '#!/bin/sh\nexec %s "%s" "$@"\n' "$*" "$palfill_tree" >"$work/bin/palfill-tree"
+  chmod +x "$work/bin/palfill" "$work/bin/palfill-tree"
   palfill=$work/bin/palfill
 else
   ln -s "$palfill" "$work/bin/palfill"
+  ln -s "$palfill_tree" "$work/bin/palfill-tree"
 fi
 mkdir "$work/tools"
 for tool in sh find xargs nproc mkdir; do ln -s "$(type -P "$tool")" "$work/tools/$tool"; done
@@ -63,8 +68,9 @@ cp "$examples/ycbcr.clt" "$tree/colours.clt"
 for layout in folder link; do
 for block in "${blocks[@]}"; do
   name="README block $(basename "$block" .sh), in/ as a $layout"
-  uses_clut=0
+  uses_clut=0 tree_block=0
   grep -q colours.clt "$block" && uses_clut=1
+  grep -q palfill-tree "$block" && tree_block=1
   run=$work/run
   rm -rf "$run" && cp -r "$tree" "$run"
   if [ "$layout" = link ]; then
@@ -72,11 +78,12 @@ for block in "${blocks[@]}"; do
   fi
   (cd "$run" && PATH="$work/bin:$PATH" bash "$block") >"$work/stdout" 2>"$work/stderr"
   status=$?
-  [ "$status" -eq 0 ] || fail "$name: status $status"
+  [ "$status" -eq "$tree_block" ] || fail "$name: status $status" # palfill-tree's 1: some failed
   [ ! -s "$work/stderr" ] || fail "$name: wrote to standard error: $(cat "$work/stderr")"
 
   # Each input against a single run of its own; the failures expected.
   expected_failed=()
+  declare -A failure_of=()
   count=0
   while IFS= read -r -d '' input; do
     count=$((count + 1))
@@ -86,7 +93,10 @@ for block in "${blocks[@]}"; do
       line=$(cd "$run" && "$palfill" "$input" colours.clt "$single")
     else
       line=$(cd "$run" && "$palfill" "$input" "$single")
-    fi || expected_failed+=("$input: $line")
+    fi || {
+      expected_failed+=("$input: $line")
+      failure_of[$input]="$input: $line"
+    }
     cmp -s "$single" "$run/out/${input#in/}" || fail "$name: out/${input#in/} differs from a single run"
   done < <(cd "$run" && find -H in -type f -iname '*.png' -print0)
   [ "$count" -eq 9 ] || fail "$name: found $count inputs, not 9"
@@ -95,13 +105,22 @@ for block in "${blocks[@]}"; do
 
   failed=$(cat "$run/failed.txt"; echo x)
   failed=${failed%x}
+  if [ "$tree_block" -eq 1 ]; then  # in the order of the paths, byte by byte, then the summary
+    want=
+    while IFS= read -r -d '' input; do
+      want+="${failure_of[$input]}"$'\n'
+    done < <(printf '%s\0' "${!failure_of[@]}" | LC_ALL=C sort -z)
+    want+="Finished in -> out: $((count - ${#failure_of[@]})) converted, ${#failure_of[@]} failed"$'\n'
+    [ "$failed" = "$want" ] || fail "$name: failed.txt is not the failures in order: $failed"
+  fi
   total=0
   for entry in "${expected_failed[@]}"; do
     [[ $failed == *"$entry"$'\n'* ]] || fail "$name: failed.txt lacks '$entry'"
     total=$((total + ${#entry} + 1))
   done
   [ "${#expected_failed[@]}" -eq 3 ] || fail "$name: ${#expected_failed[@]} failures, not 3"
-  [ "${#failed}" -eq "$total" ] || fail "$name: failed.txt holds more than the failures: $failed"
+  [ "$tree_block" -eq 1 ] || [ "${#failed}" -eq "$total" ] ||
+    fail "$name: failed.txt holds more than the failures: $failed"
 
   # Without palfill on PATH the recipe stops and says so. The PATH holds
   # the recipe's own tools alone, so that an installed palfill stays out.
@@ -109,7 +128,8 @@ for block in "${blocks[@]}"; do
   (cd "$run" && PATH="$work/tools" "$BASH" "$block") >/dev/null 2>"$work/stderr"
   status=$?
   [ "$status" -ne 0 ] || fail "$name: status 0 without palfill on PATH"
-  grep -q "is it on PATH" "$work/stderr" || fail "$name: no word without palfill on PATH"
+  grep -q "is it on PATH\|palfill-tree: command not found" "$work/stderr" ||
+    fail "$name: no word without palfill on PATH"
   rm -rf "$work/linked-in"
   echo "$name: $count inputs checked"
 done
