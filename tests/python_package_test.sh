@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Python package as its users get it: a wheel built from python/ and
 # installed into a virtual environment beside Debian's Pillow, then pytest
-# against the command, mypy --strict, and the README's "Python" section run
-# as it stands; then an sdist, built and installed outside the repository,
-# which must give the command's bytes. Nothing comes from a package index.
+# against the commands, mypy --strict on the package and on the README's
+# "Python" section, which also runs as it stands; then an sdist, built and
+# installed outside the repository, which must give the command's bytes.
+# Nothing comes from a package index.
 #
 #   python_package_test.sh TOP PALFILL_BINARY
 # PALFILL_PYTHON names the interpreter (default: Debian's /usr/bin/python3).
@@ -53,6 +54,9 @@ blocks=("$work"/readme/*.python)
 for block in "${blocks[@]}"; do
   [ -e "$block" ] || continue
   (cd "$work/readme" && "$work/venv/bin/python" "$block") || fail "README block $(basename "$block")"
+  cp "$block" "$work/readme_block.py"
+  MYPYPATH=$top/python/src mypy --strict --config-file "$top/python/pyproject.toml" --cache-dir "$work/mypy" \
+    "$work/readme_block.py" || fail "mypy --strict on README block $(basename "$block")"
 done
 
 # The sdist, as it could be uploaded: built, moved away from the
@@ -67,7 +71,7 @@ mkdir "$work/elsewhere" && cp "$work"/sdist/palfill-*.tar.gz "$work/elsewhere/"
 (cd "$work/elsewhere" && "$work/user/bin/python" -c '
 import sys, palfill
 png, clut, want = (open(p, "rb").read() for p in sys.argv[1:])
-sys.exit(palfill.convert(png, clut).data != want)' "$top/examples/sample-4bit.png" "$top/examples/rgb.clt" "$work/command.png") ||
+sys.exit(palfill.convert(png, clut) != want)' "$top/examples/sample-4bit.png" "$top/examples/rgb.clt" "$work/command.png") ||
   fail "the sdist's build gives other bytes than the command"
 
 echo "python package: $failures failures"

@@ -1,16 +1,21 @@
 """palfill for Python against the palfill command: convert() at every cut
-with every kind of CLUT, convert_file() against the command's files and
-lines, open() against what Pillow reads from the command's output, and
-threads against one thread.
+with every kind of CLUT, convert_file() and `python -m palfill` against the
+command's files, lines and statuses, convert_tree() against palfill-tree,
+open() against what Pillow reads from the command's output, and threads
+against one thread.
 
     PALFILL_COMMAND=build/palfill python3 -m pytest python/tests
 """
 import array
+import errno
+import inspect
 import io
 import mmap
 import os
+import pickle
 import re
 import subprocess
+import sys
 import threading
 from pathlib import Path
 
@@ -21,6 +26,7 @@ import palfill
 TOP = Path(__file__).resolve().parents[2]
 EXAMPLES = Path(os.environ.get("PALFILL_EXAMPLES", TOP / "examples"))
 COMMAND = os.environ.get("PALFILL_COMMAND", str(TOP / "build" / "palfill"))
+TREE_COMMAND = str(Path(COMMAND).with_name("palfill-tree"))
 
 SAMPLE = (EXAMPLES / "sample.png").read_bytes()
 SAMPLE4 = (EXAMPLES / "sample-4bit.png").read_bytes()
@@ -59,17 +65,24 @@ def cases():
 
 
 @pytest.mark.parametrize("name, png, clut", list(cases()), ids=lambda v: v if isinstance(v, str) else "")
-def test_convert_gives_the_command_s_bytes_result_and_line(tmp_path, name, png, clut):
+def test_convert_gives_the_command_s_bytes_or_raises_its_line(tmp_path, name, png, clut):
     (tmp_path / "in.png").write_bytes(png)
     args = ["in.png", "out.png"]
     if clut is not None:
         (tmp_path / "in.clt").write_bytes(clut)
         args.insert(1, "in.clt")
-    line, _, output = command(tmp_path, *args)
-    result, data = palfill.convert(png, clut)
-    assert result is code_for(line, output)
-    assert data == (output or b"")
-    assert palfill._palfill._result_line(result, "in.png", "in.clt", "out.png") == line
+    line, status, output = command(tmp_path, *args)
+    if status == 0:
+        assert palfill.convert(png, clut) == output
+        return
+    with pytest.raises(palfill.ConversionError) as failed:
+        palfill.convert(png, clut)
+    error = failed.value
+    assert isinstance(error, ValueError) and isinstance(error, palfill.Error)
+    assert error.result is code_for(line, output)
+    assert error.data == output
+    assert error.line == line.replace("in.clt", "<clut>")
+    assert pickle.loads(pickle.dumps(error)).__reduce__() == error.__reduce__()
 
 
 def test_convert_takes_any_buffer_and_refuses_the_rest(tmp_path):
@@ -82,10 +95,10 @@ def test_convert_takes_any_buffer_and_refuses_the_rest(tmp_path):
     for png, clut in [("sample.png", None), (None, None), (42, None), ([1, 2], None), (SAMPLE, "rgb.clt")]:
         with pytest.raises(TypeError):
             palfill.convert(png, clut)
-    assert want.result is palfill.ResultCode.FINISHED and want == (want.result, want.data)
+    assert isinstance(want, bytes)
 
 
-def test_the_package_says_the_library_s_version_and_results():
+def test_the_package_says_the_library_s_version_and_results_and_how_it_is_called():
     header = (TOP / "include" / "palfill.h").read_text() if (TOP / "include").is_dir() else None
     if header is None:
         pytest.skip("palfill.h is not beside the tests")
@@ -93,26 +106,41 @@ def test_the_package_says_the_library_s_version_and_results():
     assert palfill.__version__ == version
     assert {m.name: m.value for m in palfill.ResultCode} == {
         name: int(value) for name, value in re.findall(r"PALFILL_(\w+) = (\d+)", header)}
+    for name in palfill.__all__ + ["open"]:
+        value = getattr(palfill, name)
+        if callable(value) and not isinstance(value, type):
+            inspect.signature(value)
+    assert "open" not in palfill.__all__
 
 
-# convert_file() and the command, each in a folder of its own holding the
-# same files: the same files afterwards, the same line, raised or returned.
+# convert_file(), `python -m palfill` and the command, each in a folder of
+# its own holding the same files: the same files afterwards, the same line
+# (raised, or printed) and status.
 FILE_CASES = [
-    ("default colours", {}, ["in.png", "out.png"], {}),
-    ("a CLUT", {"in.clt": RGB}, ["in.png", "out.png"], {"clut": "in.clt"}),
-    ("cut short", {"in.png": SAMPLE4[:200]}, ["in.png", "out.png"], {}),
-    ("not a PNG", {"in.png": b"GIF89a and more"}, ["in.png", "out.png"], {}),
-    ("depth 3", {"in.clt": b"\x60"}, ["in.png", "out.png"], {"clut": "in.clt"}),
-    ("an image as the CLUT", {"res.png": SAMPLE4}, ["in.png", "out.png"], {"clut": "res.png"}),
-    ("a missing input", {}, ["missing.png", "out.png"], {}),
-    ("a missing CLUT", {}, ["in.png", "out.png"], {"clut": "missing.clt"}),
-    ("the same file", {}, ["in.png", "in.png"], {}),
-    ("notes as the output", {"notes.txt": b"my notes\n"}, ["in.png", "notes.txt"], {}),
-    ("the CLUT named last", {"res.png": SAMPLE[:7], "my.clt": RGB}, ["in.png", "my.clt"], {"clut": "res.png"}),
-    ("an earlier output", {"out.png": SAMPLE}, ["in.png", "out.png"], {}),
-    ("no such folder", {}, ["in.png", "no/out.png"], {}),
-    ("a full disk", {}, ["in.png", "/dev/full"], {}),
-    ("a CLUT that cannot be read", {}, ["in.png", "out.png"], {"clut": "/proc/self/mem"}),
+    ("default colours", {}, ["in.png", "out.png"], {}, None),
+    ("a CLUT", {"in.clt": RGB}, ["in.png", "out.png"], {"clut": "in.clt"}, None),
+    ("cut short", {"in.png": SAMPLE4[:200]}, ["in.png", "out.png"], {}, palfill.ConversionError),
+    ("not a PNG", {"in.png": b"GIF89a and more"}, ["in.png", "out.png"], {}, palfill.ConversionError),
+    ("depth 3", {"in.clt": b"\x60"}, ["in.png", "out.png"], {"clut": "in.clt"}, palfill.ConversionError),
+    ("an image as the CLUT", {"res.png": SAMPLE4}, ["in.png", "out.png"], {"clut": "res.png"},
+     palfill.ConversionError),
+    ("a missing input", {}, ["missing.png", "out.png"], {}, FileNotFoundError),
+    ("a missing CLUT", {}, ["in.png", "out.png"], {"clut": "missing.clt"}, FileNotFoundError),
+    ("a folder as the input", {"dir/x": b""}, ["dir", "out.png"], {}, IsADirectoryError),
+    ("a folder as the output", {"dir/x": b""}, ["in.png", "dir"], {}, IsADirectoryError),
+    ("the same file", {}, ["in.png", "in.png"], {}, palfill.FileError),
+    ("notes as the output", {"notes.txt": b"my notes\n"}, ["in.png", "notes.txt"], {}, palfill.FileError),
+    ("the CLUT named last", {"res.png": SAMPLE[:7], "my.clt": RGB}, ["in.png", "my.clt"], {"clut": "res.png"},
+     palfill.FileError),
+    ("an earlier output", {"out.png": SAMPLE}, ["in.png", "out.png"], {}, None),
+    ("no such folder", {}, ["in.png", "no/out.png"], {}, FileNotFoundError),
+    ("a folder no one may write in", {}, ["in.png", "/sys/out.png"], {}, PermissionError),
+    ("a full disk", {}, ["in.png", "/dev/full"], {}, OSError),
+    ("a CLUT that cannot be read", {}, ["in.png", "out.png"], {"clut": "/proc/self/mem"}, OSError),
+    ("a name that is not UTF-8", {b"caf\xe9.png".decode("utf-8", "surrogateescape"): SAMPLE},
+     [b"caf\xe9.png", "out.png"], {}, None),
+    ("bytes for a CLUT path", {"in.clt": RGB}, ["in.png", "out.png"], {"clut": b"in.clt"}, None),
+    ("standard output as the input", {}, ["/dev/stdout", "out.png"], {}, palfill.FileError),
 ]
 
 
@@ -120,29 +148,100 @@ def tree(root):
     return {str(p.relative_to(root)): p.read_bytes() for p in sorted(Path(root).rglob("*")) if p.is_file()}
 
 
-@pytest.mark.parametrize("name, files, args, options", FILE_CASES, ids=[c[0] for c in FILE_CASES])
-def test_convert_file_leaves_the_command_s_files_and_line(tmp_path, monkeypatch, name, files, args, options):
-    for side in ("command", "python"):
+def _in_child(args, clut):
+    """convert_file() in a child whose standard output is a pipe, as the command runs."""
+    code = ("import os, sys, palfill\n"
+            "try:\n    palfill.convert_file(*map(os.fsencode, sys.argv[1:3]), clut=os.fsencode(sys.argv[3]) or None)\n"
+            "except palfill.Error as error:\n    print(type(error).__name__, error.line, error.errno if "
+            "isinstance(error, OSError) else '', sep='|')\n")
+    return subprocess.run([sys.executable, "-c", code, *map(os.fsdecode, args), clut or ""], capture_output=True,
+                          check=False, timeout=20)
+
+
+@pytest.mark.parametrize("name, files, args, options, raised", FILE_CASES, ids=[c[0] for c in FILE_CASES])
+def test_convert_file_and_the_module_leave_the_command_s_files_and_line(tmp_path, monkeypatch, name, files, args,
+                                                                          options, raised):
+    for side in ("command", "python", "module"):
         (tmp_path / side).mkdir()
         (tmp_path / side / "in.png").write_bytes(SAMPLE)
         for file, data in files.items():
+            (tmp_path / side / file).parent.mkdir(exist_ok=True)
             (tmp_path / side / file).write_bytes(data)
     clut = options.get("clut")
-    run = subprocess.run([COMMAND, args[0], *([clut] if clut else []), args[1]], cwd=tmp_path / "command",
-                         capture_output=True, check=False)
+    argv = [args[0], *([clut] if clut else []), args[1]]
+    run = subprocess.run([COMMAND, *argv], cwd=tmp_path / "command", capture_output=True, check=False)
     line = os.fsdecode(run.stdout).rstrip("\n")
+    module = subprocess.run([sys.executable, "-m", "palfill", *argv], cwd=tmp_path / "module", capture_output=True,
+                            check=False)
+    assert (module.stdout, module.returncode) == (run.stdout, run.returncode)
     monkeypatch.chdir(tmp_path / "python")
-    try:
-        result = palfill.convert_file(Path(args[0]), args[1], clut=clut)
-    except palfill.Error as error:
-        assert run.returncode == 1
-        assert error.line == line
-        assert error.result in (None, palfill.ResultCode.READ_FAILED, palfill.ResultCode.WRITE_FAILED)
+    if args[0] == "/dev/stdout":  # a pipe there: the line at once, never a wait
+        child = _in_child(args, clut)
+        assert child.stdout.decode().strip() == f"FileError|{line}|None"
+        return
+    if raised is None:
+        assert palfill.convert_file(Path(os.fsdecode(args[0])), args[1], clut=clut) is None
+        assert run.returncode == 0
     else:
-        assert result.data is None
-        assert result.result is code_for(line, tree(tmp_path / "command").get(args[1]))
-        assert (run.returncode == 0) == (result.result is palfill.ResultCode.FINISHED)
+        with pytest.raises(raised) as failed:
+            palfill.convert_file(Path(os.fsdecode(args[0])), args[1], clut=clut)
+        error = failed.value
+        assert isinstance(error, palfill.Error) and error.line == line and run.returncode == 1
+        if isinstance(error, OSError):
+            named = {"input": args[0], "clut": clut, "output": args[1]}
+            assert os.fsdecode(error.filename) in {os.fsdecode(n) for n in named.values() if n}
+            assert (error.errno is None) == (raised is palfill.FileError), error.errno
+        else:
+            assert isinstance(error, ValueError) and error.data is None
+        again = pickle.loads(pickle.dumps(error))
+        assert (type(again), again.line, again.args) == (type(error), error.line, error.args)
+        assert getattr(again, "filename", None) == getattr(error, "filename", None)
     assert tree(tmp_path / "python") == tree(tmp_path / "command")
+    assert tree(tmp_path / "module") == tree(tmp_path / "command")
+
+
+def test_paths_refuse_a_nul_and_what_is_not_a_path_before_anything_opens(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "in.png").write_bytes(SAMPLE)
+    for call in [lambda: palfill.convert_file("in.png", "o.png\0.txt"), lambda: palfill.convert_file("in\0", "o.png"),
+                 lambda: palfill.convert_file("in.png", "o.png", clut="x\0"), lambda: palfill.open("in.png\0"),
+                 lambda: palfill.convert_tree("in\0", "out")]:
+        with pytest.raises(ValueError):
+            call()
+    for call in [lambda: palfill.convert_file(42, "o.png"), lambda: palfill.convert_file("in.png", "o.png", "c.clt"),
+                 lambda: palfill.convert_tree(".", "out", jobs="2")]:
+        with pytest.raises(TypeError):
+            call()
+    with pytest.raises(ValueError):
+        palfill.convert_tree(".", "out", jobs=0)
+    assert sorted(os.listdir(tmp_path)) == ["in.png"]
+
+
+def test_convert_tree_gives_what_palfill_tree_gives(tmp_path):
+    """The same tree, palfill-tree over one copy and convert_tree() over another."""
+    for side in ("command", "python"):
+        root = tmp_path / side / "in"
+        for path, data in {"a.png": SAMPLE, "ch01/palette.clt": RGB, "ch01/b.png": SAMPLE4, "ch01/cut.png": SAMPLE[:300],
+                           "ch02/x.clt": RGB, "ch02/y.clt": YCBCR, "ch02/c.png": SAMPLE,
+                           b"caf\xe9/d.png".decode("utf-8", "surrogateescape"): SAMPLE}.items():
+            (root / path).parent.mkdir(parents=True, exist_ok=True)
+            (root / path).write_bytes(data)
+    run = subprocess.run([TREE_COMMAND, "--clut", "in/ch01/palette.clt", "in", "out"], cwd=tmp_path / "command",
+                         capture_output=True, check=False)
+    assert run.returncode == 1
+    *lines, summary = os.fsdecode(run.stdout).splitlines()
+    os.chdir(tmp_path / "python")
+    done = palfill.convert_tree(b"in", Path("out"), clut="in/ch01/palette.clt", jobs=2)
+    assert [f"{path}: {line}" for path, line in done.failures] == lines
+    assert summary == f"Finished in -> out: {done.converted} converted, {len(done.failures)} failed"
+    assert tree(tmp_path / "python") == tree(tmp_path / "command")
+    default = palfill.convert_tree("in", "out2")
+    assert default.failures == [("in/ch01/cut.png", "Error : Unexpected EOF"),
+                                ("in/ch02/c.png", "Error : More than one CLUT file in in/ch02")]
+    with pytest.raises(FileNotFoundError) as failed:
+        palfill.convert_tree("missing", "out3")
+    assert (failed.value.line, failed.value.filename, failed.value.errno) == (
+        "Error : Can't open folder missing", "missing", errno.ENOENT)
 
 
 def test_open_gives_the_image_pillow_reads_from_the_command_s_output(tmp_path):
@@ -154,33 +253,45 @@ def test_open_gives_the_image_pillow_reads_from_the_command_s_output(tmp_path):
         assert (got.mode, got.size, got.getpalette(), got.info.get("transparency"), got.tobytes()) == (
             want.mode, want.size, want.getpalette(), want.info.get("transparency"), want.tobytes())
 
-    # A path, bytes or a file object (made afresh: each is read to its end).
+    # As Pillow takes them: a path (str, bytes, PathLike) or a binary file object, made afresh.
     for clut, sources in [(None, [lambda: None]),
-                          ("in.clt", [lambda: tmp_path / "in.clt", lambda: YCBCR, lambda: io.BytesIO(YCBCR)])]:
+                          ("in.clt", [lambda: tmp_path / "in.clt", lambda: os.fsencode(tmp_path / "in.clt"),
+                                      lambda: io.BytesIO(YCBCR)])]:
         _, _, output = command(tmp_path, "in.png", *([clut] if clut else []), "out.png")
         want = image_module.open(io.BytesIO(output))
-        for png in [lambda: str(tmp_path / "in.png"), lambda: SAMPLE, lambda: io.BytesIO(SAMPLE)]:
+        for png in [lambda: str(tmp_path / "in.png"), lambda: os.fsencode(tmp_path / "in.png"),
+                    lambda: io.BytesIO(SAMPLE)]:
             for source in sources:
                 same(palfill.open(png(), source()), want)
     # What Pillow makes of the image alone: a grey ramp, without a word.
     assert image_module.open(io.BytesIO(SAMPLE)).getpalette()[3:6] == [1, 1, 1]
-    with pytest.raises(palfill.Error) as failed:
-        palfill.open(SAMPLE[:300])
+    with pytest.raises(palfill.ConversionError) as failed:
+        palfill.open(io.BytesIO(SAMPLE[:300]))
     assert (failed.value.result, failed.value.line) == (palfill.ResultCode.UNEXPECTED_EOF, "Error : Unexpected EOF")
-    with pytest.raises(palfill.Error) as failed:
-        palfill.open(SAMPLE, clut=tmp_path / "missing.clt")
-    assert (failed.value.result, failed.value.line) == (None, f"Error : Can't open file {tmp_path / 'missing.clt'}")
+    with pytest.raises(palfill.ConversionError) as failed:
+        palfill.open(tmp_path / "in.png", tmp_path / "in.png")
+    assert failed.value.line == f"Error : Not a CLUT file {tmp_path / 'in.png'}"
+    missing = os.fsencode(tmp_path) + b"/caf\xe9.clt"
+    with pytest.raises(FileNotFoundError) as failed:
+        palfill.open(SAMPLE and tmp_path / "in.png", clut=missing)
+    assert failed.value.line == f"Error : Can't open file {os.fsdecode(missing)}"
 
 
 def test_threads_give_what_one_thread_gives():
     inputs = [(png, clut) for _, png, clut in list(cases())[::23]]
-    want = [palfill.convert(png, clut) for png, clut in inputs]
+
+    def outcome(png, clut):
+        try:
+            return palfill.convert(png, clut)
+        except palfill.ConversionError as error:
+            return error.__reduce__()
+
+    want = [outcome(png, clut) for png, clut in inputs]
     mismatches = []
 
     def convert_all():
         for _ in range(20):
-            got = [palfill.convert(png, clut) for png, clut in inputs]
-            mismatches.append(sum(g != w for g, w in zip(got, want)))
+            mismatches.append(sum(outcome(png, clut) != w for (png, clut), w in zip(inputs, want)))
 
     threads = [threading.Thread(target=convert_all) for _ in range(8)]
     for thread in threads:

@@ -5,120 +5,188 @@ Images carried in Japanese data broadcasts are often indexed-colour PNGs
 stored without a PLTE chunk: their colours live in a separate colour lookup
 table (CLUT) file, or in a fixed table of 128 default colours. Pillow opens
 them without a word, in a grey ramp. This package is the palfill command's
-own core, compiled in:
+own core and driver, compiled in:
 
-- convert(png, clut=None): bytes in, a Result out, as libpalfill converts.
-- convert_file(in_png, out_png, *, clut=None): exactly what the command
-  does with files, checks included.
-- open(png, clut=None): a Pillow Image in the image's true colours (needs
-  Pillow: ``pip install palfill[pillow]``).
+- convert(png, clut=None) -> bytes: a PNG in memory, as libpalfill converts.
+- convert_file(in_png, out_png, *, clut=None): exactly what the command does
+  with files, checks included.
+- convert_tree(in_dir, out_dir, *, clut=None, jobs=None): exactly what
+  palfill-tree does with a whole folder.
+- palfill.open(fp, clut=None): a Pillow Image in the image's true colours
+  (needs Pillow: ``pip install 'palfill[pillow]'``).
 
-Any number of threads may convert at once: the GIL is released while a
-conversion runs.
+A conversion that fails raises: ConversionError (a ValueError) when the bytes
+fail, FileError (the OSError subclass Python raises for the same cause) when
+the files do; both are palfill.Error, and carry the command's line. The GIL is
+released while anything converts, so any number of threads may convert at
+once.
 """
 from __future__ import annotations
 
-import enum
+import builtins
+import errno as _errno
 import io
 import os
-from typing import IO, Any, Optional, Union
+from typing import IO, TYPE_CHECKING, Any, NamedTuple, Optional, Union
 
 from . import _palfill
-from ._palfill import Result, convert
+from ._palfill import convert, convert_file
+from ._results import ResultCode
 
-__all__ = ["Error", "Result", "ResultCode", "convert", "convert_file", "open", "__version__"]
+if TYPE_CHECKING:
+    from PIL import Image
+
+__all__ = ["ConversionError", "Error", "FileError", "ResultCode", "TreeResult", "convert", "convert_file",
+           "convert_tree", "__version__"]
 
 #: The project's version, which is also that of the library compiled in.
 __version__: str = _palfill.library_version()
 
-
-class ResultCode(enum.IntEnum):
-    """How a conversion ended: one member per palfill_result of the library."""
-
-    FINISHED = 0  #: the output is complete
-    NOT_PNG = 1  #: the input does not begin with the PNG signature
-    UNEXPECTED_EOF = 2  #: the PNG ends before IEND
-    CLUT_UNEXPECTED_EOF = 3  #: the CLUT ends inside its header, range or an entry
-    UNKNOWN_DEPTH = 4  #: the CLUT's depth code is 3, which is invalid
-    NOT_A_CLUT = 5  #: the CLUT begins with the PNG signature: an image
-    OUT_OF_MEMORY = 6  #: memory for the conversion could not be had
-    WRITE_FAILED = 7  #: the output refused bytes
-    READ_FAILED = 8  #: a file could not be read (not the same as ending early)
-    BUFFER_TOO_SMALL = 9  #: an output buffer too small (never from this package)
-    INVALID_ARGUMENT = 10  #: a struct of the wrong size (never from this package)
-
-
-_palfill._set_result_codes(tuple(ResultCode))
+#: A path as os.open takes one.
+StrOrBytesPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 
 class Error(Exception):
-    """A conversion that failed where the command prints an error line.
+    """Any failure of a conversion or of its files; ``line`` is the command's line."""
 
-    ``line`` is the command's line, without its newline; ``result`` the
-    library's result, or None where the library never ran (a file that
-    cannot be opened, the same file twice, an output that is not a PNG).
+    line: str
+
+
+class ConversionError(Error, ValueError):
+    """The bytes could not be converted: the PNG or the CLUT is damaged.
+
+    ``result`` is the library's ResultCode, ``line`` the command's line, and
+    ``data`` what the command would leave in its output file (the chunks
+    before the damage, or b'' for a PNG that is none), or None where it
+    leaves no file: after a CLUT failure, and from convert_file(), whose
+    output file holds it.
     """
 
-    def __init__(self, line: str, result: Optional[ResultCode] = None) -> None:
+    def __init__(self, line: str, result: ResultCode, data: Optional[bytes]) -> None:
         super().__init__(line)
         self.line = line
         self.result = result
+        self.data = data
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return type(self), (self.line, self.result, self.data)
 
 
-Path = Union[str, "os.PathLike[str]", bytes, "os.PathLike[bytes]"]
+class FileError(Error, OSError):
+    """The files failed: one could not be opened, read or written, the same
+    file was named twice, or the output is someone's data, not a PNG.
 
-
-def convert_file(in_png: Path, out_png: Path, *, clut: Optional[Path] = None) -> Result:
-    """Converts as ``palfill IN_PNG [CLUT] OUT_PNG`` does, in constant memory.
-
-    Leaves exactly the command's files, in every case. Returns the Result
-    (its ``data`` None) when the command reaches its conversion, whatever
-    the bytes were: a damaged PNG gives UNEXPECTED_EOF and the chunks before
-    the damage in OUT_PNG. Raises Error, with the command's line, where the
-    files themselves fail: one cannot be opened, read or written, the output
-    names an input, or the output is an existing file the command refuses
-    to replace (not a PNG nor one of its lines). The CLUT is a keyword, as
-    the command names it second.
+    Raised as the OSError subclass that Python raises for the same cause
+    (FileNotFoundError, PermissionError, IsADirectoryError, ...), with its
+    ``errno`` and ``filename``; ``errno`` is None where no call failed (the
+    same file twice, an output that is not a PNG). ``result`` is the
+    library's ResultCode for a read or a write that failed, else None.
     """
-    status, line, result, file_failure = _palfill._convert_file(
-        os.fsencode(in_png), os.fsencode(out_png), None if clut is None else os.fsencode(clut))
-    text = os.fsdecode(line).rstrip("\n")
-    if file_failure:
-        raise Error(text, ResultCode(result) if result >= 0 else None)
-    return Result((ResultCode(result), None))
+
+    result: Optional[ResultCode]
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        # OSError keeps a filename through pickle only beside an errno.
+        reduced: tuple[Any, ...] = tuple(super().__reduce__())
+        kept = dict(reduced[2] or {}) if len(reduced) > 2 else {}
+        kept["filename"] = self.filename
+        return reduced[0], reduced[1], kept
 
 
-def _read(source: Union[Path, bytes, bytearray, memoryview, IO[bytes]], what: str) -> tuple[bytes, str]:
-    """The bytes of a path, a bytes-like object or a file object, and a name for lines."""
-    if isinstance(source, (bytes, bytearray, memoryview)):
-        return bytes(source), f"<{what}>"
+_OS_ERRORS = (BlockingIOError, ChildProcessError, BrokenPipeError, ConnectionAbortedError,
+              ConnectionRefusedError, ConnectionResetError, FileExistsError, FileNotFoundError,
+              InterruptedError, IsADirectoryError, NotADirectoryError, PermissionError,
+              ProcessLookupError, TimeoutError)
+
+
+def _file_error_class(base: type[OSError]) -> type[FileError]:
+    """FileError as the OSError subclass `base`, reachable as FileError.<base> (for pickle)."""
+    cls = type(base.__name__, (FileError, base), {"__module__": __name__,
+                                                   "__doc__": f"A palfill.FileError that is a {base.__name__}."})
+    cls.__qualname__ = f"FileError.{base.__name__}"
+    setattr(FileError, base.__name__, cls)
+    return cls
+
+
+_FILE_ERRORS = {base: _file_error_class(base) for base in _OS_ERRORS}
+
+
+def _file_error(error_number: int, line: str, filename: Any, result: Optional[ResultCode]) -> FileError:
+    """The exception for a failure of the files, as Python would raise it for `error_number`."""
+    error: FileError
+    if error_number:
+        strerror = os.strerror(error_number)
+        cls = _FILE_ERRORS.get(type(OSError(error_number, strerror)), FileError)
+        error = cls(error_number, strerror, filename)
+    else:
+        error = FileError(line)
+        error.filename = filename
+    error.line = line
+    error.result = result
+    return error
+
+
+_palfill._setup(tuple(ResultCode), ConversionError, _file_error)
+
+
+class TreeResult(NamedTuple):
+    """What convert_tree() did: how many images converted, and each failure as
+    palfill-tree prints it, (IN_PATH, LINE), in the order of their paths."""
+
+    converted: int
+    failures: list[tuple[str, str]]
+
+
+def convert_tree(in_dir: StrOrBytesPath, out_dir: StrOrBytesPath, *, clut: Optional[StrOrBytesPath] = None,
+                 jobs: Optional[int] = None) -> TreeResult:
+    """As ``palfill-tree [-j JOBS] [--clut CLUT] IN_DIR OUT_DIR`` does.
+
+    Every file under `in_dir` whose name ends in .png converts to the same
+    relative path under `out_dir`, each as the command converts it alone,
+    with `clut` or else the CLUT file of its folder, or of the nearest folder
+    above. `jobs` images convert at once (None: one per processor). A damaged
+    image is a failure in the result, not an exception; an `in_dir` that
+    cannot be read raises FileError. The GIL is released while it runs.
+    """
+    converted, failures = _palfill._convert_tree(in_dir, out_dir, clut=clut, jobs=jobs)
+    return TreeResult(converted, failures)
+
+
+def _read(source: Union[StrOrBytesPath, IO[bytes]], what: str) -> tuple[bytes, str]:
+    """The bytes of a path or of a binary file object, and its name for lines."""
     if hasattr(source, "read"):
-        return source.read(), str(getattr(source, "name", f"<{what}>"))
+        data = source.read()
+        if not isinstance(data, bytes):
+            raise TypeError(f"{what} must be opened in binary mode")
+        name = getattr(source, "name", f"<{what}>")
+        return data, os.fsdecode(name) if isinstance(name, (str, bytes, os.PathLike)) else f"<{what}>"
     name = os.fsdecode(source)
     try:
-        with io.open(source, "rb") as file:
+        with builtins.open(source, "rb") as file:
             return file.read(), name
     except OSError as error:
-        raise Error(f"Error : Can't open file {name}") from error
+        raise _file_error(error.errno or _errno.EIO, _palfill.cant_open_line(name), source, None) from error
 
 
-def open(png: Any, clut: Any = None) -> Any:
-    """A Pillow Image of ``png`` in its true colours.
+def open(fp: Union[StrOrBytesPath, IO[bytes]], clut: Union[StrOrBytesPath, IO[bytes], None] = None) -> "Image.Image":
+    """A Pillow Image of the PNG `fp` in its true colours, as Image.open() opens it.
 
-    ``png`` and ``clut`` each take a path, bytes or a file object. The image
-    is the one Pillow reads from the command's output: mode "P" with the
-    palette from the CLUT or the default colours, and its transparency. A
-    failure raises Error with the result and the command's line. Needs
-    Pillow (``pip install palfill[pillow]``).
+    `fp` and `clut` each take what Pillow's Image.open takes: a path (str,
+    bytes or os.PathLike) or a binary file object. The image is the one
+    Pillow reads from the command's output: mode "P" with the palette from
+    the CLUT file or the default colours, and its transparency. Failures
+    raise as convert()'s do, and a file that cannot be read as
+    convert_file()'s. Needs Pillow (``pip install 'palfill[pillow]'``).
     """
     try:
         from PIL import Image
     except ImportError as error:
         raise ImportError("palfill.open needs Pillow: pip install 'palfill[pillow]'") from error
+    png_bytes, png_name = _read(fp, "png")
     clut_bytes, clut_name = _read(clut, "clut") if clut is not None else (None, "")
-    png_bytes, png_name = _read(png, "png")
-    result, data = convert(png_bytes, clut_bytes)
-    if result != ResultCode.FINISHED:
-        raise Error(_palfill._result_line(result, png_name, clut_name, "<image>"), result)
-    return Image.open(io.BytesIO(data or b""))
-
+    try:
+        data = convert(png_bytes, clut_bytes)
+    except ConversionError as error:  # the same failure, naming the files
+        line = _palfill.result_line(error.result, png_name, clut_name, "<image>")
+        raise ConversionError(line, error.result, error.data) from None
+    return Image.open(io.BytesIO(data))

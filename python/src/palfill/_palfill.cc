@@ -1,43 +1,37 @@
-// palfill's extension: the library's conversion and the command's, over
-// Python's buffers and paths. Bytes in, bytes out; the GIL is released
-// while a conversion runs, so that any number of threads may convert.
+// palfill's extension, in the manner of CPython's zlib module: the
+// library's conversion and the command's over Python's buffers and paths,
+// arguments parsed by the C API, paths taken by PyUnicode_FSConverter,
+// bytes in and bytes out, the GIL released while anything converts, and
+// every failure raised as one of the package's exceptions, which the
+// package hands over once it has made them (_setup).
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
+#include "driver/command.h"
 #include "driver/conversion.h"
 #include "driver/messages.h"
+#include "driver/tree.h"
 #include "palfill.h"
 
 using namespace palfill;
 
 namespace {
 
-// What the package hands over once it has made them: the members of
-// palfill.ResultCode, by value, for Result.result.
 struct module_state {
-  PyObject* result_codes;     // a tuple
-  PyTypeObject* result_type;  // palfill.Result
+  PyObject* result_codes;      // palfill.ResultCode's members, by value
+  PyObject* conversion_error;  // palfill.ConversionError
+  PyObject* file_error;        // palfill._file_error(errno, line, filename, result)
 };
 
 module_state* state_of(PyObject* module) {
   return static_cast<module_state*>(PyModule_GetState(module));
 }
 
-PyStructSequence_Field result_fields[] = {
-    {"result", "How the conversion ended: a palfill.ResultCode."},
-    {"data", "What the palfill command leaves in its output file (None from convert_file)."},
-    {nullptr, nullptr}};
-
-PyStructSequence_Desc result_desc = {
-    "palfill.Result",
-    "How a conversion ended, and what it left: the result and the bytes of the output.",
-    result_fields, 2};
-
-// The ResultCode member for `code`, or the plain number for one the
-// package does not know (a new reference).
+// The ResultCode member for `code` (a new reference).
 PyObject* result_code(PyObject* module, int code) {
   PyObject* codes = state_of(module)->result_codes;
   if (codes != nullptr && code >= 0 && code < PyTuple_GET_SIZE(codes)) {
@@ -48,26 +42,57 @@ PyObject* result_code(PyObject* module, int code) {
   return PyLong_FromLong(code);
 }
 
-PyObject* make_result(PyObject* module, int code, PyObject* data) {
-  PyObject* result = PyStructSequence_New(state_of(module)->result_type);
-  PyObject* member = result_code(module, code);
-  if (result == nullptr || member == nullptr) {
-    Py_XDECREF(result);
-    Py_XDECREF(member);
-    Py_XDECREF(data);
-    return nullptr;
-  }
-  PyStructSequence_SET_ITEM(result, 0, member);
-  if (data == nullptr) {
-    Py_INCREF(Py_None);
-    data = Py_None;
-  }
-  PyStructSequence_SET_ITEM(result, 1, data);
-  return result;
+// A line of the command, its newline left out, as Python shows a name the
+// file system gave it: os.fsdecode(), never an exception.
+PyObject* line_text(const std::string& line) {
+  const std::size_t size = !line.empty() && line.back() == '\n' ? line.size() - 1 : line.size();
+  return PyUnicode_DecodeFSDefaultAndSize(line.data(), static_cast<Py_ssize_t>(size));
 }
 
-// A contiguous view of any object with the buffer protocol; a strided one
-// is copied. False, with TypeError set, for anything else.
+bool ready(PyObject* module) {
+  if (state_of(module)->conversion_error != nullptr) return true;
+  PyErr_SetString(PyExc_RuntimeError, "palfill._palfill is used before palfill set it up");
+  return false;
+}
+
+// Raises palfill.ConversionError(line, result, data); returns null.
+PyObject* raise_conversion_error(PyObject* module, const std::string& line, int result,
+                                 PyObject* data) {
+  PyObject* text = line_text(line);
+  PyObject* code = result_code(module, result);
+  PyObject* error =
+      text != nullptr && code != nullptr
+          ? PyObject_CallFunctionObjArgs(state_of(module)->conversion_error, text, code,
+                                         data != nullptr ? data : Py_None, nullptr)
+          : nullptr;
+  if (error != nullptr) PyErr_SetObject(state_of(module)->conversion_error, error);
+  Py_XDECREF(error);
+  Py_XDECREF(code);
+  Py_XDECREF(text);
+  return nullptr;
+}
+
+// Raises the package's exception for a failure of the files: a
+// palfill.FileError that is the OSError subclass Python raises for
+// `error_number`. `filename` is the name the caller passed.
+PyObject* raise_file_error(PyObject* module, const std::string& line, int error_number,
+                           PyObject* filename, int result) {
+  PyObject* text = line_text(line);
+  PyObject* code = result >= 0 ? result_code(module, result) : (Py_INCREF(Py_None), Py_None);
+  PyObject* error =
+      text != nullptr && code != nullptr
+          ? PyObject_CallFunction(state_of(module)->file_error, "iOOO", error_number, text,
+                                  filename != nullptr ? filename : Py_None, code)
+          : nullptr;
+  if (error != nullptr) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error)), error);
+  Py_XDECREF(error);
+  Py_XDECREF(code);
+  Py_XDECREF(text);
+  return nullptr;
+}
+
+// Any object with the buffer protocol as one contiguous view, a strided one
+// copied. False, with TypeError set, for anything else.
 bool get_bytes(PyObject* object, Py_buffer* view, const char* name) {
   if (PyObject_GetBuffer(object, view, PyBUF_SIMPLE) == 0) return true;
   if (!PyErr_ExceptionMatches(PyExc_BufferError) || !PyObject_CheckBuffer(object)) {
@@ -84,39 +109,28 @@ bool get_bytes(PyObject* object, Py_buffer* view, const char* name) {
   return got == 0;
 }
 
-// convert(png, clut=None): positional or by keyword.
-bool parse_png_and_clut(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** png,
-                        PyObject** clut) {
-  *png = nargs > 0 ? args[0] : nullptr;
-  *clut = nargs > 1 ? args[1] : Py_None;
-  if (nargs > 2) {
-    PyErr_SetString(PyExc_TypeError, "convert() takes at most 2 arguments");
-    return false;
+// A path as the command takes it: the file system's bytes of a str, bytes
+// or os.PathLike, through PyUnicode_FSConverter (a NUL raises ValueError).
+// Holds the bytes object until it goes.
+struct path_argument {
+  PyObject* bytes = nullptr;
+  ~path_argument() { Py_XDECREF(bytes); }
+  bool take(PyObject* object) { return PyUnicode_FSConverter(object, &bytes) != 0; }
+  command_argument argument() const {
+    const std::string name(PyBytes_AS_STRING(bytes),
+                           static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
+    return command_argument{native_path(name), name};
   }
-  const Py_ssize_t keywords = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
-  for (Py_ssize_t i = 0; i < keywords; ++i) {
-    const char* name = PyUnicode_AsUTF8(PyTuple_GET_ITEM(kwnames, i));
-    PyObject** slot = name == nullptr               ? nullptr
-                      : std::string(name) == "png"  ? png
-                      : std::string(name) == "clut" ? clut
-                                                    : nullptr;
-    if (slot == nullptr || (slot == png && *png != nullptr) || (slot == clut && nargs > 1)) {
-      PyErr_Format(PyExc_TypeError, "convert() got an unexpected or repeated argument '%s'",
-                   name != nullptr ? name : "?");
-      return false;
-    }
-    *slot = args[nargs + i];
-  }
-  if (*png == nullptr) {
-    PyErr_SetString(PyExc_TypeError, "convert() missing required argument 'png'");
-    return false;
-  }
-  return true;
-}
+};
 
-PyObject* convert(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  PyObject *png_object, *clut_object;
-  if (!parse_png_and_clut(args, nargs, kwnames, &png_object, &clut_object)) return nullptr;
+PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"png", "clut", nullptr};
+  PyObject *png_object, *clut_object = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:convert", const_cast<char**>(keywords),
+                                   &png_object, &clut_object) ||
+      !ready(module)) {
+    return nullptr;
+  }
   Py_buffer png, clut;
   if (!get_bytes(png_object, &png, "png")) return nullptr;
   const bool has_clut = clut_object != Py_None;
@@ -128,70 +142,177 @@ PyObject* convert(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyO
   const size_t bound = palfill_convert_bound(static_cast<size_t>(png.len));
   PyObject* data = bound <= static_cast<size_t>(PY_SSIZE_T_MAX)
                        ? PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bound))
-                       : nullptr;
+                       : PyErr_NoMemory();
   palfill_result result = PALFILL_OUT_OF_MEMORY;
   size_t size = 0;
-  if (data == nullptr) {
-    PyErr_Clear();  // no room is a result, as in the library
-  } else {
+  if (data != nullptr) {
     auto* out = reinterpret_cast<unsigned char*>(PyBytes_AS_STRING(data));
-    const auto* png_bytes = static_cast<const unsigned char*>(png.buf);
     const auto* clut_bytes = has_clut ? static_cast<const unsigned char*>(clut.buf) : nullptr;
-    const size_t clut_size = has_clut ? static_cast<size_t>(clut.len) : 0;
-    PyThreadState* saved = PyEval_SaveThread();  // the GIL, released while it converts
-    result = palfill_convert_into(png_bytes, static_cast<size_t>(png.len), clut_bytes, clut_size,
-                                  out, bound, &size);
-    PyEval_RestoreThread(saved);
+    Py_BEGIN_ALLOW_THREADS;
+    result = palfill_convert_into(static_cast<const unsigned char*>(png.buf),
+                                  static_cast<size_t>(png.len), clut_bytes,
+                                  has_clut ? static_cast<size_t>(clut.len) : 0, out, bound, &size);
+    Py_END_ALLOW_THREADS;
   }
   PyBuffer_Release(&png);
   if (has_clut) PyBuffer_Release(&clut);
-  if (data == nullptr) {
-    data = PyBytes_FromStringAndSize("", 0);
-  } else if (_PyBytes_Resize(&data, static_cast<Py_ssize_t>(size)) != 0) {
-    return nullptr;
+  if (data == nullptr || _PyBytes_Resize(&data, static_cast<Py_ssize_t>(size)) != 0) {
+    return nullptr;  // Python's own memory ran out: MemoryError
   }
-  return make_result(module, result, data);
+  if (result == PALFILL_FINISHED) return data;
+  // A CLUT failure ends the command before it creates the output.
+  const bool clut_failed = result == PALFILL_CLUT_UNEXPECTED_EOF ||
+                           result == PALFILL_UNKNOWN_DEPTH || result == PALFILL_NOT_A_CLUT;
+  raise_conversion_error(module, result_line(result, "<png>", "<clut>", "<output>"), result,
+                         clut_failed ? nullptr : data);
+  Py_DECREF(data);
+  return nullptr;
 }
 
-// The command's conversion of files: (status, line, result, file_failure),
-// with the paths as the file system's bytes.
-PyObject* convert_file(PyObject*, PyObject* args) {
-  const char *input, *output, *clut = nullptr;
-  Py_ssize_t input_size, output_size, clut_size = 0;
-  if (!PyArg_ParseTuple(args, "y#y#|z#", &input, &input_size, &output, &output_size, &clut,
-                        &clut_size)) {
+PyObject* convert_file(PyObject* module, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"in_png", "out_png", "clut", nullptr};
+  PyObject *in_object, *out_object, *clut_object = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$O:convert_file", const_cast<char**>(keywords),
+                                   &in_object, &out_object, &clut_object) ||
+      !ready(module)) {
     return nullptr;
   }
-  const auto argument = [](const char* bytes, Py_ssize_t size) {
-    const std::string text(bytes, static_cast<size_t>(size));
-    return command_argument{std::filesystem::path(text), text};
-  };
-  const command_argument in = argument(input, input_size), out = argument(output, output_size);
-  const command_argument clut_argument = clut != nullptr ? argument(clut, clut_size) : in;
-  PyThreadState* saved = PyEval_SaveThread();
-  const file_conversion done = convert_files(in, clut != nullptr ? &clut_argument : nullptr, out);
-  PyEval_RestoreThread(saved);
-  return Py_BuildValue("(iy#iO)", done.status, done.line.data(),
-                       static_cast<Py_ssize_t>(done.line.size()), done.result,
-                       done.file_failure ? Py_True : Py_False);
+  path_argument in, out, clut;
+  const bool has_clut = clut_object != Py_None;
+  if (!in.take(in_object) || !out.take(out_object) || (has_clut && !clut.take(clut_object))) {
+    return nullptr;
+  }
+  const command_argument input = in.argument(), output = out.argument();
+  const command_argument colours = has_clut ? clut.argument() : input;
+  file_conversion done{};
+  Py_BEGIN_ALLOW_THREADS;
+  done = convert_files(input, has_clut ? &colours : nullptr, output);
+  Py_END_ALLOW_THREADS;
+  if (done.status == 0) Py_RETURN_NONE;
+  if (!done.file_failure) return raise_conversion_error(module, done.line, done.result, nullptr);
+  using role = file_conversion::role;
+  PyObject* filename = done.failed_file == role::input  ? in_object
+                       : done.failed_file == role::clut ? clut_object
+                                                        : out_object;
+  return raise_file_error(module, done.line, done.error_number, filename, done.result);
 }
 
-PyObject* result_line(PyObject*, PyObject* args) {
+PyObject* convert_tree(PyObject* module, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"in_dir", "out_dir", "clut", "jobs", nullptr};
+  PyObject *in_object, *out_object, *clut_object = Py_None, *jobs_object = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$OO:convert_tree",
+                                   const_cast<char**>(keywords), &in_object, &out_object,
+                                   &clut_object, &jobs_object) ||
+      !ready(module)) {
+    return nullptr;
+  }
+  path_argument in, out, clut;
+  if (!in.take(in_object) || !out.take(out_object) ||
+      (clut_object != Py_None && !clut.take(clut_object))) {
+    return nullptr;
+  }
+  tree_options options;
+  if (jobs_object != Py_None) {
+    const long jobs = PyLong_AsLong(jobs_object);
+    if (jobs == -1 && PyErr_Occurred()) return nullptr;
+    if (jobs < 1 || jobs > 1024) {
+      PyErr_SetString(PyExc_ValueError,
+                      "jobs must be from 1 to 1024, or None for one per processor");
+      return nullptr;
+    }
+    options.jobs = static_cast<unsigned>(jobs);
+  }
+  options.in_dir = in.argument();
+  options.out_dir = out.argument();
+  if (clut_object != Py_None) options.clut = clut.argument();
+  std::vector<tree_failure> failures;
+  tree_result result;
+  Py_BEGIN_ALLOW_THREADS;
+  result = palfill::convert_tree(
+      options, [&failures](const tree_failure& failure) { failures.push_back(failure); });
+  Py_END_ALLOW_THREADS;
+  if (result.could_not_start) {
+    return raise_file_error(module, *result.could_not_start, result.error_number, in_object, -1);
+  }
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(failures.size()));
+  for (std::size_t i = 0; list != nullptr && i < failures.size(); ++i) {
+    const std::string& path = failures[i].path;
+    PyObject* pair = Py_BuildValue(
+        "(NN)", PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())),
+        line_text(failures[i].line));
+    if (pair == nullptr) Py_CLEAR(list);
+    if (list != nullptr) PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), pair);
+  }
+  return list == nullptr ? nullptr : Py_BuildValue("(nN)", result.converted, list);
+}
+
+// python -m palfill: the command, whose usage line names the module.
+PyObject* run_command(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"args", nullptr};
+  PyObject* list;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!:run_command", const_cast<char**>(keywords),
+                                   &PyList_Type, &list)) {
+    return nullptr;
+  }
+  std::vector<command_argument> arguments;
+  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+    path_argument arg;
+    if (!arg.take(PyList_GET_ITEM(list, i))) return nullptr;
+    arguments.push_back(arg.argument());
+  }
+  int status = 1;
+  Py_BEGIN_ALLOW_THREADS;
+  status = run_palfill(arguments);
+  std::fflush(stdout);
+  Py_END_ALLOW_THREADS;
+  return PyLong_FromLong(status);
+}
+
+// The command's line for a result, naming the files as given.
+PyObject* line_for_result(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"result", "reading", "clut", "output", nullptr};
   int result;
-  const char *input, *clut, *output;
-  if (!PyArg_ParseTuple(args, "isss", &result, &input, &clut, &output)) return nullptr;
-  const std::string line = palfill::result_line(palfill_result(result), input, clut, output);
-  return PyUnicode_DecodeUTF8(line.data(), static_cast<Py_ssize_t>(line.size()) - 1,
-                              "surrogateescape");
-}
-
-PyObject* set_result_codes(PyObject* module, PyObject* codes) {
-  if (!PyTuple_Check(codes)) {
-    PyErr_SetString(PyExc_TypeError, "a tuple of ResultCode members");
+  PyObject *reading, *clut, *output;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "iO&O&O&:result_line",
+                                   const_cast<char**>(keywords), &result, PyUnicode_FSConverter,
+                                   &reading, PyUnicode_FSConverter, &clut, PyUnicode_FSConverter,
+                                   &output)) {
     return nullptr;
   }
+  const std::string line = result_line(palfill_result(result), PyBytes_AS_STRING(reading),
+                                       PyBytes_AS_STRING(clut), PyBytes_AS_STRING(output));
+  Py_DECREF(reading);
+  Py_DECREF(clut);
+  Py_DECREF(output);
+  return line_text(line);
+}
+
+PyObject* line_for_unopened(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"path", nullptr};
+  PyObject* path;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&:cant_open_line", const_cast<char**>(keywords),
+                                   PyUnicode_FSConverter, &path)) {
+    return nullptr;
+  }
+  const std::string line = cant_open_line(PyBytes_AS_STRING(path));
+  Py_DECREF(path);
+  return line_text(line);
+}
+
+PyObject* set_up(PyObject* module, PyObject* args, PyObject* kwargs) {
+  static const char* keywords[] = {"result_codes", "conversion_error", "file_error", nullptr};
+  PyObject *codes, *conversion_error, *file_error;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!OO:_setup", const_cast<char**>(keywords),
+                                   &PyTuple_Type, &codes, &conversion_error, &file_error)) {
+    return nullptr;
+  }
+  module_state* state = state_of(module);
   Py_INCREF(codes);
-  Py_XSETREF(state_of(module)->result_codes, codes);
+  Py_INCREF(conversion_error);
+  Py_INCREF(file_error);
+  Py_XSETREF(state->result_codes, codes);
+  Py_XSETREF(state->conversion_error, conversion_error);
+  Py_XSETREF(state->file_error, file_error);
   Py_RETURN_NONE;
 }
 
@@ -199,39 +320,79 @@ PyObject* library_version(PyObject*, PyObject*) {
   return PyUnicode_FromString(palfill_version());
 }
 
+template <typename function>
+PyCFunction keywords_function(function f) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
 PyMethodDef methods[] = {
-    {"convert", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(convert)),
-     METH_FASTCALL | METH_KEYWORDS,
-     "convert(png, clut=None) -> Result\n\n"
-     "Gives a PNG held in memory its palette, from a CLUT file's bytes or, without one, from the\n"
-     "128 default colours. png and clut take any object with the buffer protocol (bytes,\n"
-     "bytearray, memoryview, mmap); anything else raises TypeError. Result.data is what the\n"
-     "palfill command leaves in its output file: the image, the chunks before the damage, or\n"
-     "nothing (b''). The GIL is released while it converts."},
-    {"_convert_file", convert_file, METH_VARARGS, "The command's conversion; see convert_file()."},
-    {"_result_line", result_line, METH_VARARGS, "The command's line for a result."},
-    {"_set_result_codes", set_result_codes, METH_O, "Hands over palfill.ResultCode's members."},
-    {"library_version", library_version, METH_NOARGS, "The version of the library compiled in."},
+    {"convert", keywords_function(convert), METH_VARARGS | METH_KEYWORDS,
+     "convert($module, /, png, clut=None)\n--\n\n"
+     "The PNG held in `png` with its palette, from the CLUT file held in `clut` or,\n"
+     "without one, from the 128 default colours: the bytes the palfill command\n"
+     "writes. Each takes any object with the buffer protocol (bytes, bytearray,\n"
+     "memoryview, mmap). Any failure raises palfill.ConversionError, whose .data is\n"
+     "what the command would leave in its output file. The GIL is released while\n"
+     "it converts."},
+    {"convert_file", keywords_function(convert_file), METH_VARARGS | METH_KEYWORDS,
+     "convert_file($module, /, in_png, out_png, *, clut=None)\n--\n\n"
+     "As `palfill IN_PNG [CLUT] OUT_PNG` does: the command's files, in constant\n"
+     "memory, with every check the command makes. Paths are str, bytes or\n"
+     "os.PathLike. A failure of the bytes raises palfill.ConversionError, after\n"
+     "leaving the command's files; a failure of the files raises a palfill.FileError,\n"
+     "which is also the OSError subclass Python raises for its cause. The GIL is\n"
+     "released while it converts."},
+    {"_convert_tree", keywords_function(convert_tree), METH_VARARGS | METH_KEYWORDS,
+     "_convert_tree($module, /, in_dir, out_dir, *, clut=None, jobs=None)\n--\n\n"
+     "palfill-tree's conversion: (converted, [(path, line), ...]); see convert_tree()."},
+    {"run_command", keywords_function(run_command), METH_VARARGS | METH_KEYWORDS,
+     "run_command($module, /, args)\n--\n\n"
+     "The palfill command, `args` the whole command line, its name first; prints its\n"
+     "line and returns its exit status."},
+    {"result_line", keywords_function(line_for_result), METH_VARARGS | METH_KEYWORDS,
+     "result_line($module, /, result, reading, clut, output)\n--\n\n"
+     "The command's line for a result, naming the files as given."},
+    {"cant_open_line", keywords_function(line_for_unopened), METH_VARARGS | METH_KEYWORDS,
+     "cant_open_line($module, /, path)\n--\n\nThe command's line for a file it cannot open."},
+    {"_setup", keywords_function(set_up), METH_VARARGS | METH_KEYWORDS,
+     "_setup($module, /, result_codes, conversion_error, file_error)\n--\n\n"
+     "Hands over the package's results and exceptions."},
+    {"library_version", library_version, METH_NOARGS,
+     "library_version($module, /)\n--\n\nThe version of the library compiled in."},
     {nullptr, nullptr, 0, nullptr}};
 
+int exec_module(PyObject* module) {
+  module_state* state = state_of(module);
+  state->result_codes = nullptr;
+  state->conversion_error = nullptr;
+  state->file_error = nullptr;
+  return 0;
+}
+
 int traverse(PyObject* module, visitproc visit, void* arg) {
-  Py_VISIT(state_of(module)->result_codes);
-  Py_VISIT(state_of(module)->result_type);
+  module_state* state = state_of(module);
+  Py_VISIT(state->result_codes);
+  Py_VISIT(state->conversion_error);
+  Py_VISIT(state->file_error);
   return 0;
 }
 
 int clear(PyObject* module) {
-  Py_CLEAR(state_of(module)->result_codes);
-  Py_CLEAR(state_of(module)->result_type);
+  module_state* state = state_of(module);
+  Py_CLEAR(state->result_codes);
+  Py_CLEAR(state->conversion_error);
+  Py_CLEAR(state->file_error);
   return 0;
 }
 
+PyModuleDef_Slot slots[] = {{Py_mod_exec, reinterpret_cast<void*>(exec_module)}, {0, nullptr}};
+
 PyModuleDef module_def = {PyModuleDef_HEAD_INIT,
                           "palfill._palfill",
-                          "palfill's core, compiled in.",
+                          "palfill's core and driver, compiled in.",
                           sizeof(module_state),
                           methods,
-                          nullptr,
+                          slots,
                           traverse,
                           clear,
                           nullptr};
@@ -239,20 +400,5 @@ PyModuleDef module_def = {PyModuleDef_HEAD_INIT,
 }  // namespace
 
 PyMODINIT_FUNC PyInit__palfill(void) {
-  PyObject* module = PyModule_Create(&module_def);
-  if (module == nullptr) return nullptr;
-  module_state* state = state_of(module);
-  state->result_codes = nullptr;
-  state->result_type = PyStructSequence_NewType(&result_desc);
-  if (state->result_type == nullptr) {
-    Py_DECREF(module);
-    return nullptr;
-  }
-  Py_INCREF(state->result_type);
-  if (PyModule_AddObject(module, "Result", reinterpret_cast<PyObject*>(state->result_type)) != 0) {
-    Py_DECREF(state->result_type);
-    Py_DECREF(module);
-    return nullptr;
-  }
-  return module;
+  return PyModuleDef_Init(&module_def);
 }
