@@ -8,9 +8,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "driver/messages.h"
 #include "png_builder.h"
 #include "support.h"
 
@@ -478,6 +480,18 @@ TEST_F(driver_test, windows_spellings_of_the_input_are_the_same_file) {
     EXPECT_EQ(run.out, "Error : Input and output are the same file " + out + "\n");
     EXPECT_EQ(read_file(path("in.png")), png);
   }
+}
+
+// Every result of the library has a line of its own, the two early ends
+// aside; the page and Python take these same lines. A result palfill.h
+// adds without a line fails the build (-Wswitch).
+TEST(result_line, every_result_has_a_line_of_its_own) {
+  std::set<std::string> lines;
+  for (int result = PALFILL_FINISHED; result <= PALFILL_INVALID_ARGUMENT; ++result) {
+    lines.insert(palfill::result_line(palfill_result(result), "in.png", "c.clt", "out.png"));
+  }
+  EXPECT_EQ(lines.size(), std::size_t{PALFILL_INVALID_ARGUMENT});
+  EXPECT_EQ(palfill::result_line(palfill_result(99), "", "", ""), "Error : Unknown result (99)\n");
 }
 
 // The line ends as the platform ends a line of text: LF, CRLF on Windows.

@@ -1,22 +1,11 @@
-/** How a conversion ended; 'finished' is the only success. */
-export type Result =
-  | 'finished'
-  | 'not_png'
-  | 'unexpected_eof'
-  | 'clut_unexpected_eof'
-  | 'unknown_depth'
-  | 'not_a_clut'
-  | 'out_of_memory'
-  | 'write_failed'
-  | 'read_failed'
-  | 'buffer_too_small'
-  | 'invalid_argument'
+/** How a conversion ended; 'finished' is the only success (written from palfill.h). */
+export type Result =/* palfill.h: result names */
   | `unknown_result_${number}`;
 
 /** Every result of the library, by its value. */
 export declare const RESULTS: readonly Result[];
 
-/** The library's version, such as "1.2.0". */
+/** The library's version, such as "1.3.0". */
 export declare const version: string;
 
 /**
@@ -24,7 +13,8 @@ export declare const version: string;
  * from the 128 default colours. `bytes` holds what the palfill command leaves
  * in its output file for the same input: the whole image, the chunks before
  * the damage, or nothing. Throws a TypeError, before anything else, for an
- * argument that is not a Uint8Array or whose buffer is detached.
+ * argument that is not a Uint8Array (from any realm) or whose buffer is
+ * detached.
  */
 export declare function convert(png: Uint8Array, clut?: Uint8Array | null): {
   result: Result;

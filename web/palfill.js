@@ -10,20 +10,8 @@
 // anywhere: the module carries its WebAssembly inside.
 import { wasmBase64 } from './palfill-wasm.js';
 
-/** Every palfill_result of the library, by its value. */
-export const RESULTS = Object.freeze([
-  'finished',
-  'not_png',
-  'unexpected_eof',
-  'clut_unexpected_eof',
-  'unknown_depth',
-  'not_a_clut',
-  'out_of_memory',
-  'write_failed',
-  'read_failed',
-  'buffer_too_small',
-  'invalid_argument',
-]);
+/** Every palfill_result of the library, by its value (written from palfill.h). */
+export const RESULTS = Object.freeze([/* palfill.h: results */]);
 
 function decodeBase64(text) {
   const binary = atob(text);
@@ -32,13 +20,37 @@ function decodeBase64(text) {
   return bytes;
 }
 
-const { instance } = await WebAssembly.instantiate(decodeBase64(wasmBase64), {}); // palfill:instantiate
-const wasm = instance.exports;
-wasm._initialize();
+const wasmModule = await WebAssembly.compile(decodeBase64(wasmBase64)); // palfill:compile
+
+function instantiate() {
+  const { exports } = new WebAssembly.Instance(wasmModule, {});
+  exports._initialize();
+  return exports;
+}
+
+let wasm = instantiate();
+
+// A WebAssembly memory never shrinks: after a conversion that grew it past
+// this, the module starts afresh and lets the old one go.
+const keptMemory = 64 * 1024 * 1024;
+
+function letLargeMemoryGo() {
+  if (wasm.memory.buffer.byteLength <= keptMemory) return;
+  try {
+    wasm = instantiate();
+  } catch {
+    // No memory for a fresh module: go on with the one there is.
+  }
+}
 
 // Addresses come back from WebAssembly as signed 32-bit numbers; those
 // above 2 GiB must be read as the unsigned ones they are.
 const address = (value) => value >>> 0;
+
+// Whatever realm made it (a vm context, an iframe, jsdom): a view is a
+// Uint8Array by its internal name, which instanceof cannot see across realms.
+const isUint8Array = (value) =>
+  ArrayBuffer.isView(value) && Object.prototype.toString.call(value) === '[object Uint8Array]';
 
 // A view over a buffer that has been handed elsewhere holds nothing and
 // throws on use; only slicing its buffer tells it from an empty one.
@@ -52,7 +64,7 @@ function isDetached(view) {
 }
 
 function checkBytes(value, name) {
-  if (!(value instanceof Uint8Array)) throw new TypeError(`${name} must be a Uint8Array`);
+  if (!isUint8Array(value)) throw new TypeError(`${name} must be a Uint8Array`);
   if (isDetached(value)) throw new TypeError(`${name} is over a detached buffer`);
 }
 
@@ -73,7 +85,7 @@ function readString(at) {
   return new TextDecoder().decode(memory.subarray(at, end));
 }
 
-/** The library's version, such as "1.2.0". */
+/** The library's version, such as "1.3.0". */
 export const version = readString(address(wasm.palfill_version()));
 
 /**
@@ -116,6 +128,7 @@ export function convert(png, clut) {
     bytes = new Uint8Array(0);
   } finally {
     for (const at of held) wasm.palfill_web_release(at);
+    letLargeMemoryGo();
   }
   return { result, bytes };
 }
@@ -131,6 +144,40 @@ export function crc32(bytes) {
     const at = copyIn(bytes, held);
     if (at === 0) throw new RangeError('no memory for the CRC');
     return wasm.palfill_web_crc32(at, bytes.length) >>> 0;
+  } finally {
+    for (const at of held) wasm.palfill_web_release(at);
+  }
+}
+
+// The command's own lines, from the command's own code in the module, for
+// the page: `fn` names the export, and each string argument goes in as C
+// text. The line comes back without its newline.
+function commandLine(fn, ...args) {
+  const held = [];
+  const encoder = new TextEncoder();
+  try {
+    const values = args.map((arg) => {
+      if (typeof arg !== 'string') return arg;
+      const at = copyIn(encoder.encode(`${arg}\0`), held);
+      if (at === 0) throw new RangeError('no memory for a line');
+      return at;
+    });
+    const at = address(wasm[fn](...values));
+    if (at === 0) throw new RangeError('no memory for a line');
+    held.push(at);
+    return readString(at).replace(/\n$/, '');
+  } finally {
+    for (const at of held) wasm.palfill_web_release(at);
+  }
+}
+
+// Whether a file that begins with `start` (its first 9 bytes, fewer when
+// it is shorter) is one the command may replace.
+function mayReplace(start) {
+  const held = [];
+  try {
+    const at = copyIn(start.length > 0 ? start : new Uint8Array(1), held);
+    return at !== 0 && wasm.palfill_web_may_replace(at, start.length) === 1;
   } finally {
     for (const at of held) wasm.palfill_web_release(at);
   }

@@ -4,6 +4,23 @@
 #include <cstring>
 
 namespace palfill {
+namespace {
+
+// A number in decimal, as std::to_string writes it; std::to_string would
+// bring printf into the WebAssembly module, which carries this file too.
+std::string decimal(long long value) {
+  const bool negative = value < 0;
+  unsigned long long left = negative ? 0ull - static_cast<unsigned long long>(value)
+                                     : static_cast<unsigned long long>(value);
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + left % 10));
+    left /= 10;
+  } while (left != 0);
+  return negative ? "-" + digits : digits;
+}
+
+}  // namespace
 
 std::string usage_line(const std::string& invocation_name) {
   return "Usage : " + invocation_name + " in.png [in.clt] out.png\n";
@@ -22,7 +39,7 @@ std::string not_png_output_line(const std::string& output_path) {
 }
 
 std::string unknown_depth_line(int depth_code) {
-  return "Error : Unknown depth (" + std::to_string(depth_code) + ")\n";
+  return "Error : Unknown depth (" + decimal(depth_code) + ")\n";
 }
 
 std::string not_a_clut_line(const std::string& path) {
@@ -80,7 +97,7 @@ std::string result_line(palfill_result result, const std::string& reading, const
     case PALFILL_INVALID_ARGUMENT:  // only from a caller's own reader or writer
       return "Error : Invalid argument\n";
   }
-  return "Error : Unknown result (" + std::to_string(static_cast<int>(result)) + ")\n";
+  return "Error : Unknown result (" + decimal(static_cast<int>(result)) + ")\n";
 }
 
 std::string tree_usage_line() {
@@ -101,8 +118,9 @@ std::string folder_loop_line(const std::string& link) {
 
 std::string tree_summary_line(const std::string& in_dir, const std::string& out_dir,
                               std::size_t converted, std::size_t failed) {
-  return "Finished " + in_dir + " -> " + out_dir + ": " + std::to_string(converted) +
-         " converted, " + std::to_string(failed) + " failed\n";
+  return "Finished " + in_dir + " -> " + out_dir + ": " +
+         decimal(static_cast<long long>(converted)) + " converted, " +
+         decimal(static_cast<long long>(failed)) + " failed\n";
 }
 
 bool begins_as_palfill_writes(const unsigned char* start, std::size_t size) {

@@ -8,14 +8,19 @@
 //   const browser = await launch('chromium' | 'firefox' | 'webkit');
 //   const page = await browser.open(url, { withoutFolders });
 //   await page.setFiles(selector, paths); await page.click(selector);
+//   await page.drop(selector, paths)  // files and folders dropped there
 //   await page.evaluate(fn, ...args); await page.waitFor(fn, ...args);
 //   page.download(selector)  // Chromium only: the browser's own download
+//   await page.longestTask() // Chromium only: the page's longest task since files arrived, in ms
 //   await page.problems()    // page errors, CSP violations, requests made
 //   await page.close(); await browser.close();
 //
 // `fn` is a function run in the page, its result returned as JSON.
 // `withoutFolders` removes folder choice before the page runs, as in a
-// browser that lacks it (not in WebKit, which has no such hook).
+// browser that lacks it (not in WebKit, which has no such hook). A drop is
+// the browser's own in Chromium, through the DevTools protocol, folders
+// included; the other engines' drivers cannot drag, so there the page gets
+// a drop event whose files a file input of the test's took.
 import { spawn } from 'node:child_process';
 import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync } from 'node:fs';
 import { createRequire } from 'node:module';
@@ -54,10 +59,48 @@ function seen() {
 
 const dropFolderChoice = () => { delete HTMLInputElement.prototype.webkitdirectory; };
 
+// Chromium reports each task of the page's thread over 50 ms. What counts
+// is the page's own part, from when files arrive (a choice's change event,
+// or a drop): the browser's making of a list of thousands of chosen files
+// ends in the task that hands them over.
+const watchLongTasks = () => {
+  window.palfillTasks = [];
+  window.palfillArrived = Infinity;
+  const arrived = () => { window.palfillArrived = Math.min(window.palfillArrived, performance.now()); };
+  document.addEventListener('change', arrived, true);
+  document.addEventListener('drop', arrived, true);
+  new PerformanceObserver((list) => {
+    for (const entry of list.getEntries()) window.palfillTasks.push([entry.startTime, entry.duration]);
+  }).observe({ type: 'longtask', buffered: true });
+};
+
+const longestSinceArrival = () => Math.max(0, ...window.palfillTasks.map(([start, duration]) =>
+  start + duration - Math.max(start, window.palfillArrived)));
+
+// The files of a test's own file input, dropped on `selector`.
+function dropFromInput(selector) {
+  const input = document.getElementById('palfill-test-files');
+  const transfer = new DataTransfer();
+  for (const file of input.files) transfer.items.add(file);
+  input.remove();
+  const target = document.querySelector(selector);
+  for (const type of ['dragenter', 'dragover', 'drop']) {
+    target.dispatchEvent(new DragEvent(type, { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  }
+}
+
+const addTestInput = () => {
+  const input = Object.assign(document.createElement('input'), { type: 'file', multiple: true, id: 'palfill-test-files' });
+  document.body.append(input);
+};
+
 // What the page says, for a wait that ends in vain.
 const pageState = () => ['status', 'clut-status'].map((id) => document.getElementById(id)?.textContent).join(' | ');
 
-async function poll(check, describe = async () => '', timeout = 60000) {
+// How long a wait may take; the benchmark's thousands of images take longer.
+const waitLimit = Number(process.env.PALFILL_WAIT_SECONDS ?? 60) * 1000;
+
+async function poll(check, describe = async () => '', timeout = waitLimit) {
   for (const start = Date.now(); ;) {
     const value = await check();
     if (value) return value;
@@ -85,6 +128,7 @@ async function launchPuppeteer(engine) {
         if (!request.url().startsWith('blob:') && request.url() !== url) requests.push(request.url());
       });
       if (withoutFolders) await page.evaluateOnNewDocument(dropFolderChoice);
+      if (engine === 'chromium') await page.evaluateOnNewDocument(watchLongTasks);
       await page.goto(url);
       await page.evaluate(watch);
       const downloads = engine === 'chromium' ? mkdtempSync(join(tmpdir(), 'palfill-downloads-')) : null;
@@ -93,6 +137,19 @@ async function launchPuppeteer(engine) {
       return {
         setFiles: async (selector, paths) => (await page.$(selector)).uploadFile(...paths),
         click: (selector) => page.click(selector),
+        async drop(selector, paths) {
+          if (!cdp) {
+            await page.evaluate(addTestInput);
+            await (await page.$('#palfill-test-files')).uploadFile(...paths);
+            return page.evaluate(dropFromInput, selector);
+          }
+          const box = await (await page.$(selector)).boundingBox();
+          const at = { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+          const data = { items: [], files: paths, dragOperationsMask: 1 };
+          for (const type of ['dragEnter', 'dragOver', 'drop']) await cdp.send('Input.dispatchDragEvent', { type, ...at, data });
+          return undefined;
+        },
+        longestTask: cdp && (() => page.evaluate(longestSinceArrival)),
         evaluate: (fn, ...args) => page.evaluate(fn, ...args),
         waitFor: (fn, ...args) => poll(() => page.evaluate(fn, ...args), () => page.evaluate(pageState)),
         async problems() {
@@ -120,6 +177,7 @@ async function launchPuppeteer(engine) {
       };
     },
     close: () => browser.close(),
+    pid: () => browser.process()?.pid,
   };
 }
 
@@ -165,6 +223,12 @@ async function launchWebKit() {
           await call('POST', `${s}/element/${await element(selector)}/value`, { text: paths.join('\n') });
         },
         click: async (selector) => call('POST', `${s}/element/${await element(selector)}/click`, {}),
+        async drop(selector, paths) {
+          await run(addTestInput, []);
+          await call('POST', `${s}/element/${await element('#palfill-test-files')}/value`, { text: paths.join('\n') });
+          await run(dropFromInput, [selector]);
+        },
+        longestTask: null,
         evaluate: (fn, ...args) => run(fn, args),
         waitFor: (fn, ...args) => poll(() => run(fn, args), () => run(pageState, [])),
         problems: () => run(seen, []),

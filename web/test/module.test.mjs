@@ -1,17 +1,25 @@
 // The npm package against the command: for every image and CLUT below,
 // convert() gives the bytes the command leaves and the result its line
-// says, imported and required alike. It survives any call; every result
-// of the library has its name, its type and its own line on the page.
+// says, imported and required alike. It survives any call and lets large
+// memory go; every result of the library has its name and its type. And
+// the page's own decisions: the CLUT each image takes, against
+// palfill-tree's table of trees, names kept apart, zips cut to one download.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, rmSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { join } from 'node:path';
+import v8 from 'node:v8';
+import vm from 'node:vm';
 import { command, damagedCases, examples, put, tempDir, top, webDir } from './support.mjs';
 
 const esm = await import(join(webDir, 'package', 'palfill.js'));
 const cjs = createRequire(import.meta.url)(join(webDir, 'package'));
 const { convert, version, RESULTS } = esm;
+// The collector on call, to see what memory the module keeps, not what
+// garbage waits.
+v8.setFlagsFromString('--expose-gc');
+const gc = vm.runInNewContext('gc');
 
 const lineResult = (line) =>
   line.startsWith('Finished ') ? 'finished'
@@ -45,7 +53,7 @@ test('convert gives the command\'s bytes and outcome for every case, imported or
   rmSync(dir, { recursive: true });
 });
 
-test('the package says its version and every result of the library, each with its own line', async () => {
+test('the package says its version and every result of the library, as palfill.h has them', () => {
   assert.match(version, /^\d+\.\d+\.\d+$/);
   assert.equal(cjs.version, version);
   // palfill.h's palfill_result, value by value.
@@ -54,17 +62,61 @@ test('the package says its version and every result of the library, each with it
   assert.deepEqual(RESULTS, values.sort((a, b) => a[0] - b[0]).map(([, name]) => name.toLowerCase()));
   const types = readFileSync(join(webDir, 'package', 'palfill.d.ts'), 'utf8');
   for (const result of RESULTS) assert.ok(types.includes(`'${result}'`), `${result} in palfill.d.ts`);
-  const { lineFor, zipParts } = await import(join(top, 'web', 'page-model.js'));
-  // A zip past what a browser hands over is refused with a reason, not cancelled in silence.
-  const files = [{ name: 'out/a.png', bytes: new Uint8Array(1000) }];
-  assert.equal(zipParts(files, () => 0, new Date(), 1200).length, 6);
-  assert.throws(() => zipParts(files, () => 0, new Date(), 1100), /one by one/);
-  const lines = [...RESULTS, 'unknown_result_99'].map((r) => lineFor(r, 'in.png', 'out/in.png', 'c.clt'));
-  assert.equal(new Set(lines).size, lines.length - 1, 'one line for each, the two early ends alike');
-  assert.equal(lines.at(-1), 'Error : Unknown result (unknown_result_99)');
 });
 
-test('convert refuses what is not bytes before it allocates, and works on after any call', () => {
+// The page's choice of CLUT against palfill-tree's table of trees, for the
+// trees a page can be handed: no links, no names only POSIX allows.
+test('the page takes each image\'s CLUT as palfill-tree does, tree by tree', async () => {
+  const { clutFor, handOverCluts } = await import(join(top, 'web', 'page-model.js'));
+  const trees = readFileSync(join(top, 'tests', 'trees.txt'), 'utf8').split(/^tree /m).slice(1);
+  let checked = 0;
+  for (const tree of trees) {
+    const [name, ...lines] = tree.split('\n').filter((line) => line && !line.startsWith('#'));
+    if (lines.includes('posix') || lines.some((line) => line.includes(' => '))) continue;
+    const first = lines.slice(0, lines.includes('then') ? lines.indexOf('then') : lines.length);
+    const args = (first.find((line) => line.startsWith('run ')) ?? 'run in out').split(' ').slice(1);
+    const chosen = args.includes('--clut') ? { path: args[args.indexOf('--clut') + 1] } : null;
+    const inDir = args.filter((arg) => !arg.startsWith('-') && arg !== chosen?.path)[0];
+    const files = first.filter((line) => line.startsWith(`${inDir}/`)).map((line) => {
+      const [file, taken] = line.split(' -> ');
+      return { path: file.split(' = ')[0], taken };
+    });
+    const cluts = new Map();
+    handOverCluts(cluts, files.filter((f) => /\.clt$/i.test(f.path)));
+    for (const { path, taken } of files.filter((f) => f.taken && f.taken !== 'unreached')) {
+      const got = clutFor(path, chosen, cluts);
+      const want = taken === 'defaults' ? { clut: null }
+        : taken.startsWith('several ') ? { ambiguous: taken.slice(8) } : { clut: taken };
+      assert.deepEqual(got.clut !== undefined ? { clut: got.clut && got.clut.path } : got, want, `${name}: ${path}`);
+      checked++;
+    }
+  }
+  assert.ok(checked >= 20, `${checked} images checked`);
+});
+
+// Names every unzip and every file system keeps apart, and zips that each
+// fit one download and together hold everything once.
+test('names for the zip and the folder never fall together, and zips are cut to one download each', async () => {
+  const { storedNames } = await import(join(top, 'web', 'page-model.js'));
+  const { splitIntoZips, zipSize, zipEntryLimit } = await import(join(top, 'web', 'zip.js'));
+  const cases = [
+    [['が.png', 'が.png'.normalize('NFD')], ['out/が.png', `out/${'が (2).png'.normalize('NFD')}`]],
+    [['A.PNG', 'a.png', 'a (2).png'], ['out/A.PNG', 'out/a (2).png', 'out/a (2) (2).png']],
+    [['x.png', 'x.png/y.png'], ['out/x.png', 'out/x (2).png/y.png']],
+    [['x.png/y.png', 'x.png'], ['out/x.png/y.png', 'out/x (2).png']],
+    [['Dir/a.png', 'dir/b.png', 'DIR/A.png'], ['out/Dir/a.png', 'out/Dir/b.png', 'out/Dir/A (2).png']],
+    [['..\\..\\evil.png', '/abs/./x.png'], ['out/.._.._evil.png', 'out/abs/x.png']],
+  ];
+  for (const [paths, want] of cases) assert.deepEqual(storedNames(paths), want, paths.join(', '));
+  const entries = Array.from({ length: zipEntryLimit + 10 }, (_, i) => ({ name: `out/${i}.png`, size: 100 }));
+  const { parts, tooLarge } = splitIntoZips([...entries, { name: 'out/huge.png', size: 5000 }], 4000);
+  assert.deepEqual(tooLarge.map((e) => e.name), ['out/huge.png']);
+  assert.deepEqual(parts.flat(), entries);
+  for (const part of parts) assert.ok(zipSize(part) <= 4000 && part.length <= zipEntryLimit);
+  assert.equal(splitIntoZips(entries).parts.length, 2, 'past 65,535 entries, a second zip');
+});
+
+test('convert refuses what is not bytes before it allocates, takes bytes from any realm, and works on after any call', () => {
   const png = new Uint8Array(readFileSync(join(examples, 'sample.png')));
   const want = convert(png);
   assert.equal(want.result, 'finished');
@@ -73,6 +125,11 @@ test('convert refuses what is not bytes before it allocates, and works on after 
     ['a detached PNG', [detached()]], ['a detached CLUT', [png, detached()]], ['an array CLUT', [png, [1, 2]]]]) {
     for (const module of [esm, cjs]) assert.throws(() => module.convert(...args), TypeError, what);
   }
+  // A Uint8Array made in another realm (a vm context, as jsdom and iframes make them).
+  const foreign = vm.runInNewContext('(bytes) => new Uint8Array(bytes)')(png);
+  assert.equal(foreign instanceof Uint8Array, false);
+  for (const module of [esm, cjs]) assert.deepEqual(module.convert(foreign, foreign.subarray(0, 0)), convert(png, new Uint8Array(0)));
+  assert.throws(() => convert(vm.runInNewContext('new DataView(new ArrayBuffer(8))')), TypeError);
   // Each of these would leak 10 MiB of the module's 4 GiB were the PNG
   // copied in before the CLUT was refused.
   const big = new Uint8Array(10 << 20);
@@ -80,17 +137,32 @@ test('convert refuses what is not bytes before it allocates, and works on after 
   assert.deepEqual(convert(png), want);
 
   // Past 2 GiB, addresses come back as negative numbers unless read as
-  // unsigned: a 1 GiB image, then one of 2.02 GiB, which cannot fit.
-  const idat = 1 << 30;
-  const huge = new Uint8Array(idat + 64);
-  huge.set(png.subarray(0, 33));
-  new DataView(huge.buffer).setUint32(33, idat);
-  huge.set([73, 68, 65, 84], 37);
-  huge.set([0, 0, 0, 0, 73, 69, 78, 68, 0xae, 0x42, 0x60, 0x82], 33 + 12 + idat);
-  const first = convert(huge.subarray(0, 33 + 24 + idat));
-  assert.equal(first.result, 'finished');
-  assert.equal(first.bytes.length, 33 + 24 + idat + 780 + 268);
-  const second = convert(new Uint8Array(2.02 * 2 ** 30));
-  assert.equal(second.result, 'out_of_memory');
+  // unsigned: a 1 GiB image, then one of 2.02 GiB, which cannot fit. The
+  // memory they took goes back: within 128 MiB of what the process held.
+  gc();
+  const before = process.memoryUsage().rss;
+  (() => { // the test's own bytes, gone when this ends
+    const idat = 1 << 30;
+    const huge = new Uint8Array(idat + 64);
+    huge.set(png.subarray(0, 33));
+    new DataView(huge.buffer).setUint32(33, idat);
+    huge.set([73, 68, 65, 84], 37);
+    huge.set([0, 0, 0, 0, 73, 69, 78, 68, 0xae, 0x42, 0x60, 0x82], 33 + 12 + idat);
+    const first = convert(huge.subarray(0, 33 + 24 + idat));
+    assert.equal(first.result, 'finished');
+    assert.equal(first.bytes.length, 33 + 24 + idat + 780 + 268);
+    const second = convert(new Uint8Array(2.02 * 2 ** 30));
+    assert.equal(second.result, 'out_of_memory');
+  })();
   assert.deepEqual(convert(png), want);
+  return (async () => {
+    // Memory a collection frees goes back to the system a little later.
+    let after = Infinity;
+    for (let tries = 0; tries < 20 && after - before >= 128 * 2 ** 20; tries++) {
+      gc();
+      await new Promise((resolve) => setTimeout(resolve, 100));
+      after = process.memoryUsage().rss;
+    }
+    assert.ok(after - before < 128 * 2 ** 20, `${Math.round((after - before) / 2 ** 20)} MiB kept`);
+  })();
 });
