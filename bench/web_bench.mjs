@@ -114,6 +114,7 @@ for (const engine of engineNames) {
   if (engine === 'chromium') {
     const browser = await launch(engine);
     const page = await browser.open(pageUrl);
+    await page.evaluate(noteArrival);
     await page.setFiles('#png-folder', [large]);
     await page.waitFor(done, 512);
     await zipOf(page);

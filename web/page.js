@@ -18,16 +18,16 @@ const shownAtOnce = 200; // cards drawn at a time, more as the list scrolls
 const isClut = (name) => /\.clt$/i.test(name);
 const isPng = (name) => /\.png$/i.test(name);
 
-// Paths in the order palfill-tree prints them: by code point, as UTF-8 bytes compare.
+// Paths in the order palfill-tree prints them: by code point, as UTF-8
+// bytes compare. UTF-16 units compare the same way but where a surrogate
+// meets U+E000 to U+FFFF, which it must come after.
+const unitOrder = (unit) => (unit >= 0xe000 ? unit - 0x800 : unit >= 0xd800 ? unit + 0x2000 : unit);
 function byPath(a, b) {
-  for (let i = 0, j = 0; i < a.length && j < b.length;) {
-    const x = a.codePointAt(i);
-    const y = b.codePointAt(j);
-    if (x !== y) return x - y;
-    i += x > 0xffff ? 2 : 1;
-    j += y > 0xffff ? 2 : 1;
-  }
-  return a.length - b.length;
+  const length = Math.min(a.length, b.length);
+  let i = 0;
+  while (i < length && a.charCodeAt(i) === b.charCodeAt(i)) i++;
+  if (i === length) return a.length - b.length;
+  return unitOrder(a.charCodeAt(i)) - unitOrder(b.charCodeAt(i));
 }
 
 // ---- The worker, made from the source the page carries (CSP: worker-src blob:).
@@ -137,6 +137,7 @@ async function bytesOf(source) {
 }
 
 const inFlight = 16; // images read ahead of the worker, at most
+const pause = () => new Promise((resolve) => setTimeout(resolve, 0));
 
 // Converts every image with its colours. The worker gets the plan in
 // parts, so that no part keeps the page busy, then each image's bytes
@@ -146,9 +147,11 @@ async function convertAll() {
   const mine = ++run;
   showColours();
   const paths = [...images.keys()].sort(byPath);
+  await pause();
+  if (mine !== run) return;
   const cluts = [];
   const clutIndex = new Map();
-  outputs = paths.map((path, id) => {
+  const plan = (path, id) => {
     const { clut, ambiguous } = clutFor(path, chosenClut, folderCluts);
     const output = { id, path, rel: images.get(path).rel, done: false, ok: false, left: 'none',
       clutPath: clut ? clut.path : null, colours: clut ? clut.path : 'the default colours' };
@@ -162,14 +165,25 @@ async function convertAll() {
     }
     output.clut = clut ? clutIndex.get(clut) : -1;
     return output;
-  });
+  };
+  // In parts, so that no part keeps the page busy for long.
+  const planned = [];
+  for (let from = 0; from < paths.length; from += 5000) {
+    planned.push(...paths.slice(from, from + 5000).map((path, i) => plan(path, from + i)));
+    await pause();
+    if (mine !== run) return;
+  }
+  outputs = planned;
   for (const old of document.querySelectorAll('#results a')) if (old.url) URL.revokeObjectURL(old.url);
   resetList();
+  nearing.length = 0;
   doneCount = 0;
   feeder = null;
   const clutBytes = await Promise.all(cluts.map((clut) => bytesOf(clut.source)));
   if (mine !== run) return;
   for (let from = 0; from < outputs.length || from === 0; from += 1000) {
+    if (from > 0) await pause();
+    if (mine !== run) return;
     const jobs = outputs.slice(from, from + 1000).map((o) => ({
       id: o.id, path: o.path, outPath: `out/${o.rel}`, clut: o.clut,
       ...(o.ambiguous !== undefined ? { ambiguous: o.ambiguous } : {}),
@@ -215,14 +229,14 @@ function received({ run: of, results, last }) {
 
 // ---- Showing.
 
-let drawing = null;
+let showing = null;
 function showSoon(now) {
   if (now) {
-    clearTimeout(drawing);
-    drawing = null;
+    clearTimeout(showing);
+    showing = null;
     show(true);
-  } else if (drawing === null) {
-    drawing = setTimeout(() => { drawing = null; show(false); }, 100);
+  } else if (showing === null) {
+    showing = setTimeout(() => { showing = null; show(false); }, 100);
   }
 }
 
@@ -266,8 +280,22 @@ function show(final) {
   drawCards(final);
 }
 
-// Items near the screen get their preview and their link's address.
+// Items near the screen get their preview and their link's address, a few
+// at a time: each blob: address takes the browser a moment to make.
+const nearing = [];
+function showNear() {
+  for (const target of nearing.splice(0, 16)) {
+    const { output } = target;
+    const img = target.querySelector('img');
+    if (img) img.src = urlFor(output);
+    const link = target.querySelector('a');
+    if (link) pointAt(link, output.blob, urlFor(output));
+  }
+  if (nearing.length) setTimeout(showNear, 0);
+}
+
 const nearScreen = new IntersectionObserver((entries) => {
+  const wasIdle = nearing.length === 0;
   for (const entry of entries) {
     if (!entry.isIntersecting) continue;
     if (entry.target.id === 'more') {
@@ -276,12 +304,9 @@ const nearScreen = new IntersectionObserver((entries) => {
       continue;
     }
     nearScreen.unobserve(entry.target);
-    const { output } = entry.target;
-    const img = entry.target.querySelector('img');
-    if (img) img.src = urlFor(output);
-    const link = entry.target.querySelector('a');
-    if (link) pointAt(link, output.blob, urlFor(output));
+    nearing.push(entry.target);
   }
+  if (wasIdle && nearing.length) setTimeout(showNear, 0);
 }, { rootMargin: '400px' });
 
 let shown = shownAtOnce;
@@ -361,22 +386,50 @@ function card(output) {
   return item;
 }
 
-// Draws the cards of the images done, in order, up to those shown; at the
-// end, the cards drawn again with where the zip keeps each.
-function drawCards(final) {
+// Draws the cards of the images done, in order, up to those shown, once
+// the worker has handed over their outputs; at the end, the cards drawn
+// again with where the zip keeps each. One drawing at a time.
+let drawing = false;
+let drawAgain = false;
+async function drawCards(final) {
+  if (drawing) {
+    drawAgain = drawAgain || final || 'more';
+    return;
+  }
+  drawing = true;
+  const mine = run;
   const list = $('results');
   if (final) {
     for (const item of list.querySelectorAll('li:not(#more)')) item.replaceWith(card(item.output));
   }
-  document.getElementById('more')?.remove();
-  const items = document.createDocumentFragment();
-  while (drawn < outputs.length && drawn < shown && outputs[drawn].done) items.append(card(outputs[drawn++]));
-  list.append(items);
-  if (drawn < outputs.length && drawn >= shown) {
-    const more = element('li', 'more', `${outputs.length - drawn} more below`);
-    more.id = 'more';
-    list.append(more);
-    nearScreen.observe(more);
+  // A few cards at a time: each Blob handed over takes the browser a moment.
+  let end = drawn;
+  while (end < outputs.length && end < shown && end < drawn + 24 && outputs[end].done) end++;
+  const batch = outputs.slice(drawn, end);
+  const wanted = batch.filter((o) => o.left !== 'none' && !o.blob);
+  if (wanted.length) {
+    const { blobs } = await ask({ type: 'blobs', run: mine, ids: wanted.map((o) => o.id) });
+    wanted.forEach((o, i) => { o.blob = blobs[i]; });
+  }
+  if (mine === run) {
+    document.getElementById('more')?.remove();
+    const items = document.createDocumentFragment();
+    for (const output of batch) items.append(card(output));
+    drawn = end;
+    list.append(items);
+    if (drawn < outputs.length && drawn >= shown) {
+      const more = element('li', 'more', `${outputs.length - drawn} more below`);
+      more.id = 'more';
+      list.append(more);
+      nearScreen.observe(more);
+    }
+  }
+  drawing = false;
+  const more = drawn < outputs.length && drawn < shown && outputs[drawn].done;
+  if (drawAgain || more) {
+    const again = drawAgain === true;
+    drawAgain = false;
+    setTimeout(() => drawCards(again), 0);
   }
 }
 
@@ -397,10 +450,10 @@ const stored = () => outputs.filter((o) => o.left !== 'none');
 
 $('download-all').addEventListener('click', async () => {
   $('download-all').disabled = true;
-  const entries = stored().map((o) => ({ name: o.stored, data: o.blob, size: o.size, crc: o.crc }));
+  const entries = stored().map((o) => ({ id: o.id, name: o.stored }));
   // The tests make the limit small, to see an archive past one download.
   const limit = window.palfillZipLimit ?? 240 * 1024 * 1024;
-  const { zips, tooLarge } = await ask({ type: 'zip', entries, failed: failedReport(), when: Date.now(), limit });
+  const { zips, tooLarge } = await ask({ type: 'zip', run, entries, failed: failedReport(), when: Date.now(), limit });
   const links = $('zip-links');
   links.replaceChildren();
   zips.forEach((zip, i) => {
@@ -431,8 +484,8 @@ $('save-folder').addEventListener('click', async () => {
   $('save-folder').disabled = true;
   $('save-status').textContent = 'Saving…';
   const kept = stored();
-  const { results } = await ask({ type: 'save', folder,
-    entries: kept.map((o) => ({ id: o.id, name: o.stored, data: o.blob, path: o.path })) });
+  const { results } = await ask({ type: 'save', run, folder,
+    entries: kept.map((o) => ({ id: o.id, name: o.stored, path: o.path })) });
   // A file there that palfill could not have written fails its image, as the command would.
   for (const { id, line } of results) {
     if (line !== null) Object.assign(outputs[id], { line, ok: false });

@@ -9,8 +9,9 @@
 // In:  { type: 'convert', run, cluts, jobs, last } -> { type: 'converted', run, results, last }
 //      { type: 'image', run, id, bytes }      (an image's bytes, which the page reads when its turn comes)
 //      { type: 'clut', id, clut: { path, bytes } } -> { type: 'clut', id, line }
-//      { type: 'zip', id, entries, failed, when, limit } -> { type: 'zipped', id, zips, tooLarge }
-//      { type: 'save', id, folder, entries }  -> { type: 'saved', id, results }
+//      { type: 'blobs', id, run, ids }        -> { type: 'blobs', id, blobs }
+//      { type: 'zip', id, run, entries, failed, when, limit } -> { type: 'zipped', id, zips, tooLarge }
+//      { type: 'save', id, run, folder, entries } -> { type: 'saved', id, results }
 //      { type: 'report', id, folder, failed } -> { type: 'reported', id, written }
 // and at the start                            -> { type: 'ready', version }
 
@@ -27,7 +28,7 @@ function leftBy(result, bytes) {
 // One image, as `palfill PATH [CLUT] OUT` converts it, from the bytes the
 // page read for it (null: it could not be read).
 function convertJob(job, png, run) {
-  const failed = (line) => ({ id: job.id, line, ok: false, left: 'none', blob: null, size: 0, crc: 0 });
+  const failed = (line) => ({ id: job.id, line, ok: false, left: 'none', size: 0 });
   if (job.ambiguous !== undefined) {
     return failed(commandLine('palfill_web_more_than_one_clut_line', job.ambiguous));
   }
@@ -38,11 +39,11 @@ function convertJob(job, png, run) {
   const line = commandLine('palfill_web_result_line', RESULTS.indexOf(result), job.path,
     named ? named.path : '', job.outPath);
   const left = leftBy(result, bytes);
-  return {
-    id: job.id, line, ok: result === 'finished', left, size: bytes.length,
-    blob: left === 'none' ? null : new Blob([bytes], { type: 'image/png' }),
-    crc: left === 'none' ? 0 : crc32(bytes),
-  };
+  // The output stays here: the page asks for those it shows, and the zips
+  // and the folder take them from here, so that thousands of Blobs never
+  // cross to the page's thread.
+  if (left !== 'none') run.kept.set(job.id, { blob: new Blob([bytes], { type: 'image/png' }), crc: crc32(bytes) });
+  return { id: job.id, line, ok: result === 'finished', left, size: bytes.length };
 }
 
 // The run being converted: its CLUTs and its jobs, which come in several
@@ -52,7 +53,7 @@ let current = null;
 
 function convertSome({ run, cluts, jobs, last }) {
   if (current === null || run > current.run) {
-    current = { run, cluts: [], jobs: [], next: 0, last: false, bytes: new Map(), waiting: null };
+    current = { run, cluts: [], jobs: [], next: 0, last: false, bytes: new Map(), waiting: null, kept: new Map() };
   }
   if (run !== current.run) return;
   if (cluts) current.cluts = cluts.map((c) => ({ path: c.path, bytes: c.bytes && new Uint8Array(c.bytes) }));
@@ -103,6 +104,19 @@ async function work(state) {
   send(true);
 }
 
+// The outputs `ids` of the current run, for the page to show.
+function blobsOf({ id, run, ids }) {
+  const kept = current !== null && current.run === run ? current.kept : new Map();
+  postMessage({ type: 'blobs', id, blobs: ids.map((of) => kept.get(of)?.blob ?? null) });
+}
+
+// What the page names `entries` ([{ id, name }]) by: the outputs kept.
+function outputsNamed(run, entries) {
+  const kept = current !== null && current.run === run ? current.kept : new Map();
+  return entries.filter((e) => kept.has(e.id))
+    .map((e) => ({ ...e, data: kept.get(e.id).blob, size: kept.get(e.id).blob.size, crc: kept.get(e.id).crc }));
+}
+
 // A CLUT's own failure, as the command would print it, or '' when it is
 // usable: a conversion of nothing reads the CLUT and stops at the PNG.
 function checkClut({ id, clut }) {
@@ -129,21 +143,21 @@ const isSummary = (text) => /(^|\n)Finished .* -> .*: \d+ converted, \d+ failed\
 
 // The outputs as zips of one download each, together holding each once;
 // failed.txt goes into the last.
-function zipAll({ id, entries, failed, when, limit }) {
+async function zipAll({ id, run, entries: named, failed, when, limit }) {
   const text = new TextEncoder().encode(failedText(failed));
+  const entries = outputsNamed(run, named);
   entries.push({ name: 'failed.txt', data: text, size: text.length, crc: crc32(text) });
   const { parts, tooLarge } = splitIntoZips(entries, limit);
-  const zips = parts.map((part) => ({
-    blob: zipBlob(part, new Date(when)),
-    count: part.length,
-  }));
+  const zips = [];
+  for (const part of parts) zips.push({ blob: await zipBlob(part, new Date(when)), count: part.length });
   postMessage({ type: 'zipped', id, zips, tooLarge: tooLarge.map((e) => e.name) });
 }
 
 // Writes each output into `folder` at its name (out/...), making folders,
 // with the command's guard: a file there that palfill could not have
 // written is left alone, and its image fails with the command's line.
-async function saveAll({ id, folder, entries }) {
+async function saveAll({ id, run, folder, entries: named }) {
+  const entries = outputsNamed(run, named);
   const results = [];
   const folders = new Map();
   const folderAt = async (path) => {
@@ -207,7 +221,8 @@ async function saveReport({ id, folder, failed }) {
 
 onmessage = ({ data }) => {
   const task = {
-    convert: convertSome, image: imageBytes, clut: checkClut, zip: zipAll, save: saveAll, report: saveReport,
+    convert: convertSome, image: imageBytes, blobs: blobsOf, clut: checkClut, zip: zipAll, save: saveAll,
+    report: saveReport,
   }[data.type];
   Promise.resolve(task(data)).catch((error) => postMessage({ type: 'failed', message: String(error) }));
 };

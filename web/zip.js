@@ -48,14 +48,45 @@ export function splitIntoZips(entries, limit = zipLimit) {
   return { parts, tooLarge };
 }
 
+/** A small Blob's bytes, or null for a large one, or one the browser cannot read back. */
+async function smallBytes(blob, small = 64 * 1024) {
+  if (blob.size > small) return null;
+  try {
+    return new Uint8Array(await blob.arrayBuffer());
+  } catch {
+    return null; // kept elsewhere by the browser: it stays a piece of its own
+  }
+}
+
 /**
  * One zip of `entries` ([{ name, data: Blob or Uint8Array, size, crc }]), as
  * a Blob: UTF-8 names, made by Unix with mode 0644, dated `when`. The caller
  * keeps it within a download (splitIntoZips): offsets and sizes are 32-bit.
+ * Small entries are copied into blocks of `block` bytes as it goes, so that
+ * the zip is a few pieces for each large file, not three for each of
+ * thousands of small ones (a Blob of that many pieces takes the browser
+ * long to give an address); a large one stays a piece of its own, never
+ * read into the page.
  */
-export function zipBlob(entries, when) {
+export async function zipBlob(entries, when, block = 8 * 1024 * 1024) {
   const encoder = new TextEncoder();
-  const parts = [];
+  const pieces = [];
+  let buffer = new Uint8Array(block);
+  let used = 0;
+  const flush = () => {
+    if (used > 0) pieces.push(buffer.slice(0, used));
+    used = 0;
+  };
+  const put = (bytes) => {
+    if (bytes instanceof Blob || bytes.length > block) {
+      flush();
+      pieces.push(bytes); // a large one stays where it is
+      return;
+    }
+    if (used + bytes.length > block) flush();
+    buffer.set(bytes, used);
+    used += bytes.length;
+  };
   const central = [];
   let offset = 0;
   const time = (when.getHours() << 11) | (when.getMinutes() << 5) | (when.getSeconds() >> 1);
@@ -84,16 +115,22 @@ export function zipBlob(entries, when) {
     common(c, 6);
     c.setUint32(38, (0o100644 << 16) >>> 0, true); // a regular file, rw-r--r--
     c.setUint32(42, offset, true);
-    parts.push(local, name, entry.data);
+    put(local);
+    put(name);
+    put(entry.data instanceof Blob ? await smallBytes(entry.data) ?? entry.data : entry.data);
     central.push(record, name);
     offset += localSize + name.length + entry.size;
   }
   const directorySize = central.reduce((sum, b) => sum + b.length, 0);
+  for (const piece of central) put(piece);
   const [end, e] = header(endSize);
   e.setUint32(0, 0x06054b50, true);
   e.setUint16(8, entries.length, true);
   e.setUint16(10, entries.length, true);
   e.setUint32(12, directorySize, true);
   e.setUint32(16, offset, true);
-  return new Blob([...parts, ...central, end], { type: 'application/zip' });
+  put(end);
+  flush();
+  buffer = null;
+  return new Blob(pieces, { type: 'application/zip' });
 }

@@ -162,6 +162,7 @@ struct walk_item {
   native_path name;
   enum class kind { file, folder_itself, folder_contents } what;
   std::vector<folder_entry> listing;  // a folder's, read where it stands itself
+  file_identity identity;             // which folder it is
   bool enter = false;
 };
 
@@ -307,6 +308,7 @@ void look_at_folder(walker& w, walk_item& itself, walk_item& contents) {
     submit_line(w, folder.text, cant_open_folder_line(folder.text));
     return;
   }
+  contents.identity = identity;
   contents.enter = true;
 }
 
@@ -316,7 +318,7 @@ void enter_folder(walker& w, walk_item& contents) {
   folder_frame frame;
   frame.in = joined(parent.in, contents.name, text);
   frame.out = joined(parent.out, contents.name, text);
-  frame.identity = identify_path(frame.in.path);
+  frame.identity = contents.identity;
   w.frames.push_back(std::move(frame));
   walk_folder(w, contents.listing);
   w.frames.pop_back();
@@ -334,11 +336,11 @@ void walk_folder(walker& w, std::vector<folder_entry>& listing) {
                                                            : folder_frame::cluts::several;
         here.clut = joined(here.in, entry.name, key);
       }
-      items.push_back(walk_item{key, entry.name, walk_item::kind::file, {}, false});
+      items.push_back(walk_item{key, entry.name, walk_item::kind::file, {}, {}, false});
     } else {
-      items.push_back(walk_item{key, entry.name, walk_item::kind::folder_itself, {}, false});
-      items.push_back(
-          walk_item{key + path_separator, entry.name, walk_item::kind::folder_contents, {}, false});
+      items.push_back(walk_item{key, entry.name, walk_item::kind::folder_itself, {}, {}, false});
+      items.push_back(walk_item{
+          key + path_separator, entry.name, walk_item::kind::folder_contents, {}, {}, false});
     }
   }
   listing.clear();
