@@ -111,6 +111,8 @@ def test_the_package_says_the_library_s_version_and_results_and_how_it_is_called
         if callable(value) and not isinstance(value, type):
             inspect.signature(value)
     assert "open" not in palfill.__all__
+    usage = subprocess.run([sys.executable, "-m", "palfill"], capture_output=True, check=False)
+    assert (usage.stdout, usage.returncode) == (b"Usage : python -m palfill in.png [in.clt] out.png\n", 1)
 
 
 # convert_file(), `python -m palfill` and the command, each in a folder of
