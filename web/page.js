@@ -145,6 +145,11 @@ const pause = () => new Promise((resolve) => setTimeout(resolve, 0));
 // copy. Every image ends with an output or a failure line.
 async function convertAll() {
   const mine = ++run;
+  // Until this run draws its own, the counts and cards on the page are the
+  // last run's: say so to the reader and to assistive technology.
+  finalDrawn = false;
+  $('results').setAttribute('aria-busy', 'true');
+  $('status').textContent = `${dropNote}${dropNote ? ' ' : ''}Converting: 0 of ${images.size}.`;
   showColours();
   const paths = [...images.keys()].sort(byPath);
   await pause();
@@ -391,6 +396,7 @@ function card(output) {
 // again with where the zip keeps each. One drawing at a time.
 let drawing = false;
 let drawAgain = false;
+let finalDrawn = false; // the run's last drawing has begun
 async function drawCards(final) {
   if (drawing) {
     drawAgain = drawAgain || final || 'more';
@@ -400,6 +406,7 @@ async function drawCards(final) {
   const mine = run;
   const list = $('results');
   if (final) {
+    finalDrawn = true;
     for (const item of list.querySelectorAll('li:not(#more)')) item.replaceWith(card(item.output));
   }
   // A few cards at a time: each Blob handed over takes the browser a moment.
@@ -430,6 +437,8 @@ async function drawCards(final) {
     const again = drawAgain === true;
     drawAgain = false;
     setTimeout(() => drawCards(again), 0);
+  } else if (finalDrawn && mine === run) {
+    list.setAttribute('aria-busy', 'false');
   }
 }
 

@@ -53,8 +53,10 @@ function zips() {
     name: link.download, bytes: await window.palfillBase64(link.blob) })));
 }
 
-// The status once `count` images are done, with `colours` shown.
+// The status once `count` images are done, with `colours` shown, and
+// their cards drawn.
 const settled = (count, colours) => {
+  if (document.getElementById('results').getAttribute('aria-busy') !== 'false') return false;
   const status = document.getElementById('status').textContent;
   const shown = document.getElementById('clut-status').textContent;
   const done = status.match(/(\d+) converted, (\d+) failed\.$/);
