@@ -13,6 +13,7 @@ let chosenClut = null; // { path, source } from the CLUT control: for every imag
 let outputs = []; // the last run's images, in the order of their paths (see convertAll)
 let run = 0;
 let dropNote = ''; // what could not be read of a drop, and what to choose instead
+const withDropNote = (status) => (dropNote ? `${dropNote} ${status}` : status);
 const shownAtOnce = 200; // cards drawn at a time, more as the list scrolls
 
 const isClut = (name) => /\.clt$/i.test(name);
@@ -149,7 +150,7 @@ async function convertAll() {
   // last run's: say so to the reader and to assistive technology.
   finalDrawn = false;
   $('results').setAttribute('aria-busy', 'true');
-  $('status').textContent = `${dropNote}${dropNote ? ' ' : ''}Converting: 0 of ${images.size}.`;
+  $('status').textContent = withDropNote(`Converting: 0 of ${images.size}.`);
   showColours();
   const paths = [...images.keys()].sort(byPath);
   await pause();
@@ -277,7 +278,7 @@ function show(final) {
   $('progress').value = done;
   const count = `${converted} converted, ${failed} failed`;
   $('status').textContent = all === 0 && !dropNote ? 'No images yet.'
-    : `${dropNote}${dropNote ? ' ' : ''}${final ? `${count}.` : `Converting: ${done} of ${all} (${count}).`}`;
+    : withDropNote(final ? `${count}.` : `Converting: ${done} of ${all} (${count}).`);
   $('failures').hidden = failed === 0;
   $('failed-list').textContent = failedLines();
   $('download-all').disabled = !final || all === 0;
@@ -471,8 +472,9 @@ $('download-all').addEventListener('click', async () => {
     link.download = name;
     pointAt(link, zip.blob, URL.createObjectURL(zip.blob));
     link.addEventListener('click', () => link.classList.add('taken'));
-    links.append(element('li', null, ''), '');
-    links.lastElementChild.append(link);
+    const item = element('li');
+    item.append(link);
+    links.append(item);
   });
   if (tooLarge.length) {
     links.append(element('li', 'note', `Larger than one download, so in no zip: ${tooLarge.join(', ')}. ` +

@@ -29,6 +29,12 @@ std::shared_ptr<palfill_colours> new_colours() {
   return std::shared_ptr<palfill_colours>(palfill_colours_new(), palfill_colours_free);
 }
 
+// No memory for the colours: the command's one message for memory that is
+// not to be had.
+file_conversion no_memory_for_colours() {
+  return file_conversion{1, chunk_too_large_line(), PALFILL_OUT_OF_MEMORY, false};
+}
+
 // Whether `output` may be created or replaced: it is none of the inputs,
 // and, when it exists as a regular file, one that palfill could have
 // written itself. Anything else ends the run before the output is touched.
@@ -77,10 +83,7 @@ bool make_folders(const native_path& path) {
 colour_source default_colours() {
   colour_source source;
   source.colours = new_colours();
-  // The one message for memory that is not to be had.
-  if (source.colours == nullptr) {
-    source.failure = file_conversion{1, chunk_too_large_line(), PALFILL_OUT_OF_MEMORY, false};
-  }
+  if (source.colours == nullptr) source.failure = no_memory_for_colours();
   return source;
 }
 
@@ -93,7 +96,7 @@ colour_source load_clut_file(const command_argument& clut, const conversion_setu
   }
   source.colours = new_colours();
   if (source.colours == nullptr) {
-    source.failure = file_conversion{1, chunk_too_large_line(), PALFILL_OUT_OF_MEMORY, false};
+    source.failure = no_memory_for_colours();
     return source;
   }
   stream_file file{open_for_reading(clut.path, &source.clut_identity)};

@@ -31,16 +31,15 @@ bool has_suffix(const std::string& name, const char* suffix) {  // letter case a
 // A name as typed, without the separators it ends in, so that it joins
 // with a relative path as the command would name the file; a root stays.
 command_argument without_trailing_separators(command_argument name) {
-  const auto ends_in_separator = [](const std::string& text) {
-    return text.size() > 1 && (text.back() == '/' || text.back() == path_separator) &&
-           text[text.size() - 2] != ':';
+  const auto trim = [](auto& text) {  // the printed name, then the native one
+    while (text.size() > 1 && (text.back() == '/' || text.back() == path_separator) &&
+           text[text.size() - 2] != ':') {
+      text.pop_back();
+    }
   };
-  while (ends_in_separator(name.text)) name.text.pop_back();
+  trim(name.text);
   auto native = name.path.native();
-  while (native.size() > 1 && (native.back() == '/' || native.back() == path_separator) &&
-         native[native.size() - 2] != ':') {
-    native.pop_back();
-  }
+  trim(native);
   name.path = native_path(native);
   return name;
 }
