@@ -211,9 +211,11 @@ PALFILL_API palfill_result palfill_convert_into(const unsigned char* png, size_t
 /* A reader hands out bytes in order. read() fills up to `count` bytes of
  * `dest`, sets *given to how many, and returns 0; fewer than `count` means
  * the end. When reading fails (a disk error, say), it returns non-zero, and
- * the bytes it gave before the failure still count. Either way it is not
- * called again. When `length_known` is non-zero, `length` is the number of
- * bytes it holds from where reading starts, as for palfill_source. */
+ * the bytes it gave with the failure still count. Either way it is not
+ * called again, and a reader that failed makes the call that reads it
+ * return PALFILL_READ_FAILED, even when it gave every byte it was asked
+ * for. When `length_known` is non-zero, `length` is the number of bytes it
+ * holds from where reading starts, as for palfill_source. */
 typedef struct palfill_reader {
   size_t size; /* sizeof(palfill_reader) */
   int (*read)(void* context, unsigned char* dest, size_t count, size_t* given);
@@ -233,17 +235,18 @@ typedef struct palfill_writer {
 } palfill_writer;
 
 /* palfill_load_clut() from a reader: the same, and PALFILL_READ_FAILED
- * when the reader fails where the CLUT would otherwise end early.
+ * whenever the reader fails, the entries it gave stored.
  * PALFILL_INVALID_ARGUMENT for a reader whose `size` is refused (see
  * above), before anything is read. */
 PALFILL_API palfill_result palfill_load_clut_io(palfill_colours* colours,
                                                 const palfill_reader* clut);
 
 /* palfill_convert_stream() from a reader to a writer: the same, and
- * PALFILL_READ_FAILED when the reader fails where the PNG would otherwise
- * end early; the writer then holds what PALFILL_UNEXPECTED_EOF would leave
- * (but for a chunk of more than one block into a writer without cut(), as
- * palfill_convert_stream() says).
+ * PALFILL_READ_FAILED whenever the reader fails. The writer then holds
+ * what the bytes the reader gave make of the image: what
+ * PALFILL_UNEXPECTED_EOF would leave for them, or all of it when they hold
+ * the whole image (but for a chunk of more than one block into a writer
+ * without cut(), as palfill_convert_stream() says).
  * PALFILL_INVALID_ARGUMENT for a `size` that is refused, before anything is
  * read or written. */
 PALFILL_API palfill_result palfill_convert_io(const palfill_colours* colours,

@@ -206,6 +206,39 @@ TEST(palfill_streams, refuse_bad_sizes_report_failed_cuts_and_share_colours) {
   for (int count : mismatches) EXPECT_EQ(count, 0);
 }
 
+// A reader that fails has failed, even when it gave every byte it was
+// asked for: the call ends with PALFILL_READ_FAILED, leaving what those
+// bytes make, and never calls it again. Made to fail on each of its calls
+// in turn, loading a CLUT and converting an image of several blocks.
+TEST(palfill_streams, a_reader_that_fails_is_the_result_and_never_read_again) {
+  using colours_ptr = std::unique_ptr<palfill_colours, void (*)(palfill_colours*)>;
+  const std::string png = indexed_png(600, 900, 8, [](uint32_t x, uint32_t y) { return x * y; });
+  for (const std::string* input : {&clut_files[0], &png}) {
+    const bool clut = input != &png;
+    for (int call = 1;; ++call) {
+      SCOPED_TRACE((clut ? "CLUT, call " : "PNG, call ") + std::to_string(call));
+      const colours_ptr colours(palfill_colours_new(), palfill_colours_free);
+      memory_reader from{input, 0, false};
+      from.fail_on_call = call;
+      const palfill_reader reader = pipe_reader(from);
+      std::string out;
+      const palfill_writer writer = string_writer(out, true);
+      const palfill_result result = clut ? palfill_load_clut_io(colours.get(), &reader)
+                                         : palfill_convert_io(colours.get(), &reader, &writer);
+      EXPECT_FALSE(from.called_after_failing);
+      if (!from.failed) {  // every call made, none failing
+        EXPECT_EQ(result, PALFILL_FINISHED);
+        EXPECT_GT(call, 2);
+        break;
+      }
+      EXPECT_EQ(result, PALFILL_READ_FAILED);
+      if (!clut) {
+        EXPECT_TRUE(out == library_convert(png.substr(0, from.pos), nullptr).bytes);
+      }
+    }
+  }
+}
+
 TEST(palfill_api, says_its_version_and_a_distinct_text_for_every_result) {
   const std::string version = std::to_string(PALFILL_VERSION_MAJOR) + "." +
                               std::to_string(PALFILL_VERSION_MINOR) + "." +

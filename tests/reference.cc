@@ -157,8 +157,16 @@ library_output reference_library_convert(const std::string& png, const std::stri
 library_output reference_library_convert(const std::string& png, const std::string* clut,
                                          library_route route) {
   library_output want = reference_library_convert(png, clut);
-  if (route == library_route::io_failing &&
-      (want.result == PALFILL_UNEXPECTED_EOF || want.result == PALFILL_CLUT_UNEXPECTED_EOF)) {
+  if (route != library_route::io_failing) return want;
+  // Whatever reads to the reader's end meets its failure there: a CLUT cut
+  // short, one whose look for the PNG signature goes past it, and the PNG,
+  // since a pipe is read a block at a time.
+  const bool signature_past_its_end = clut != nullptr && clut->size() < 8 &&
+                                      png_signature_bytes().compare(0, clut->size(), *clut) == 0;
+  if (want.result == PALFILL_CLUT_UNEXPECTED_EOF || signature_past_its_end) {
+    return {PALFILL_READ_FAILED, ""};
+  }
+  if (want.result != PALFILL_UNKNOWN_DEPTH && want.result != PALFILL_NOT_A_CLUT) {
     want.result = PALFILL_READ_FAILED;
   }
   return want;
@@ -222,8 +230,10 @@ size_t read_1_1(void* context, unsigned char* dest, size_t count) {
 
 int read_1_2(void* context, unsigned char* dest, size_t count, size_t* given) {
   auto& reader = *static_cast<memory_reader*>(context);
+  reader.called_after_failing = reader.called_after_failing || reader.failed;
   *given = give_bytes(reader, dest, count);
-  return *given < count && reader.fail_at_end ? 1 : 0;
+  reader.failed = (*given < count && reader.fail_at_end) || ++reader.calls == reader.fail_on_call;
+  return reader.failed ? 1 : 0;
 }
 
 int write_1_1(void* context, const unsigned char* bytes, size_t count) {
@@ -259,6 +269,7 @@ library_output through_streams(const std::string& png, const std::string* clut,
     const palfill_result loaded = route == library_route::stream
                                       ? palfill_load_clut(colours.get(), &source)
                                       : palfill_load_clut_io(colours.get(), &reader);
+    if (from.called_after_failing) return {palfill_result(-1), ""};
     if (loaded != PALFILL_FINISHED) return {loaded, ""};
   }
   library_output out{PALFILL_FINISHED, ""};
@@ -274,6 +285,7 @@ library_output through_streams(const std::string& png, const std::string* clut,
     const palfill_writer writer = string_writer(out.bytes, file);
     out.result = palfill_convert_io(colours.get(), &reader, &writer);
   }
+  if (from.called_after_failing) out.result = palfill_result(-1);
   return out;
 }
 

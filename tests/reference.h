@@ -45,7 +45,8 @@ library_output reference_library_convert(const std::string& png, const std::stri
 // streams (a file: length known, cut back); the 1.2 readers and writers as
 // a file and as a pipe (length unknown, no cut); and the same pipe with
 // readers that fail at their end instead of ending, which must give
-// PALFILL_READ_FAILED where the others end early.
+// PALFILL_READ_FAILED wherever they reach it (a PNG always does, through a
+// pipe). A reader that fails is never to be called again.
 enum class library_route { convert, convert_into, stream, io_file, io_pipe, io_failing };
 constexpr library_route library_routes[] = {library_route::convert, library_route::convert_into,
                                             library_route::stream,  library_route::io_file,
@@ -64,7 +65,11 @@ library_output reference_library_convert(const std::string& png, const std::stri
 struct memory_reader {
   const std::string* bytes;
   std::size_t pos;
-  bool fail_at_end;  // fail instead of ending
+  bool fail_at_end;      // fail instead of ending
+  int fail_on_call = 0;  // fail on this call (from 1), whatever it gives
+  int calls = 0;
+  bool failed = false;
+  bool called_after_failing = false;  // the library broke its word
 };
 palfill_reader pipe_reader(memory_reader& from);
 palfill_writer string_writer(std::string& out, bool can_cut);

@@ -144,8 +144,9 @@ clut_result load_clut(byte_source& clut, rgba_entry* entries, std::size_t entry_
   }
   byte_source source{read_looked_ahead, &ahead, false, 0, false};
   const clut_result result = load_entries(source, entry_store{entries, entry_count});
-  // A file that could not be read is not one that ended early.
-  if (result == clut_result::unexpected_eof && clut.failed) return clut_result::read_failed;
+  // A file that could not be read is not one that ended early, nor a
+  // whole one, whatever its bytes made of it.
+  if (clut.failed) return clut_result::read_failed;
   return result;
 }
 

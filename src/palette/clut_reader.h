@@ -26,7 +26,7 @@ enum class clut_result {
   unknown_depth,   // the depth code is invalid_clut_depth_code; nothing after the header is read
   unexpected_eof,  // the file ended inside the header, region, range or an entry
   not_a_clut,      // it begins with the PNG signature; nothing is stored
-  read_failed,     // the source failed where unexpected_eof would otherwise be
+  read_failed,     // the source failed, whatever its bytes made of the file
 };
 
 constexpr int invalid_clut_depth_code = 3;

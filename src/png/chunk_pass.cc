@@ -70,16 +70,16 @@ uint64_t still_readable(const pass& p) {
   return p.in.length > p.read_total ? p.in.length - p.read_total : 0;
 }
 
-// Fills the free space at the window's end. A short read ends the input,
-// and so does reaching a known length: no write need wait for a read that
-// could only find nothing.
+// Fills the free space at the window's end. A short read or a failed one
+// ends the input, and so does reaching a known length: no write need wait
+// for a read that could only find nothing.
 void read_more(pass& p) {
   const auto want =
       static_cast<std::size_t>(std::min<uint64_t>(p.w.capacity - p.w.end, still_readable(p)));
   const std::size_t got = want == 0 ? 0 : read_some(p.in, p.w.bytes + p.w.end, want);
   p.w.end += got;
   p.read_total += got;
-  p.input_ended = got < want || still_readable(p) == 0;
+  p.input_ended = got < want || p.in.failed || still_readable(p) == 0;
 }
 
 // Grows the window until `need` bytes fit after the palette room, at most
@@ -260,8 +260,9 @@ pass_result convert_png(byte_source& in, byte_sink& out, const rgba_entry* table
   pass p{in, out, window{bytes, capacity, palette_room, palette_room, palette_room}, 0, 0, false};
   const pass_result result = run_pass(p, table);
   std::free(p.w.bytes);
-  // An input that could not be read is not one that ended early.
-  if (result == pass_result::unexpected_eof && in.failed) return pass_result::read_failed;
+  // An input that could not be read is not one that ended early, nor a
+  // whole one: whatever the bytes it gave made of the pass, it failed.
+  if (in.failed) return pass_result::read_failed;
   return result;
 }
 

@@ -35,7 +35,7 @@ enum class pass_result {
   unexpected_eof,   // the input ended before IEND
   write_failed,     // `out` did not take the bytes, or could not be cut back
   chunk_too_large,  // a chunk that has to be held did not fit in memory
-  read_failed,      // `in` failed where unexpected_eof would otherwise be; `out` is the same
+  read_failed,      // `in` failed; `out` holds what its bytes gave, as far as they went
 };
 
 constexpr std::size_t default_block_size = std::size_t{256} << 10;

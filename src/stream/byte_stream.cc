@@ -30,6 +30,7 @@ bool count_written(void* context, const uint8_t*, std::size_t count) {
 }  // namespace
 
 std::size_t read_some(byte_source& source, uint8_t* dest, std::size_t count) {
+  if (source.failed) return 0;  // a source that failed is never read again
   bool failed = false;
   const std::size_t got = source.read(source.context, dest, count, &failed);
   source.failed = source.failed || failed;

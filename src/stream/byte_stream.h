@@ -2,12 +2,13 @@
 //
 // A byte_source hands out bytes in order. read() gives up to `count` bytes
 // and returns how many it gave; fewer than `count` means the source has
-// ended, or failed when it also sets *failed (a disk error, say, which is
-// not the end of the file). Either way it is not read again. Bytes it gave
-// before failing count as read. `length_known` says whether `length`, the
-// number of bytes it holds from where reading starts, is known; the PNG
-// pass trusts it, never reading past it, and uses it to see a chunk cut
-// short before writing any of its data.
+// ended. It has failed when it sets *failed (a disk error, say, which is
+// not the end of the file), even when it gave all `count` bytes. Either
+// way it is not read again. Bytes it gave before failing count as read.
+// `length_known` says whether `length`, the number of bytes it holds from
+// where reading starts, is known; the PNG pass trusts it, never reading
+// past it, and uses it to see a chunk cut short before writing any of its
+// data.
 //
 // A byte_sink takes bytes in order. write() returns false when the bytes did
 // not all arrive. cut(), where the sink has one, shortens what was written
@@ -39,7 +40,8 @@ struct byte_sink {
   void* context;
 };
 
-// Every read goes through here, so that a failure is never lost.
+// Every read goes through here, so that a failure is never lost and a
+// source that failed is never read again (it then gives nothing).
 std::size_t read_some(byte_source& source, uint8_t* dest, std::size_t count);
 
 // True when exactly `count` bytes arrived.
