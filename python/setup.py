@@ -14,7 +14,7 @@ from setuptools import Extension, setup
 
 HERE = Path(__file__).resolve().parent
 CORE = HERE / "core"
-LISTS = ["src/library_sources.txt", "src/driver_sources.txt"]
+LISTS = ["src/library_sources.txt", "src/common_sources.txt", "src/driver_sources.txt"]
 REPOSITORY = HERE.parent
 
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/messages.h"
+#include "messages/messages.h"
 #include "png_builder.h"
 #include "support.h"
 

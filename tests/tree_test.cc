@@ -4,15 +4,18 @@
 // folders must then hold the same files, and palfill-tree must print the
 // command's lines in the order of the paths, then its summary.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "palfill.h"
 #include "png_builder.h"
 #include "support.h"
 
@@ -25,7 +28,7 @@ struct tree_line {
   std::string content;  // for a file
   std::string target;   // for a link
   std::string clut;     // what the image (or link) comes to: a CLUT, "defaults", "several F",
-                        // "unreached", or "loop"
+                        // "unreached", "line LINE", or for a link "loop" or "as FOLDER"
 };
 
 struct tree_case {
@@ -114,6 +117,8 @@ void make(const std::string& root, const std::vector<tree_line>& lines) {
     if (!line.target.empty()) {
       fs::remove(at);
       fs::create_symlink(line.target, at);
+    } else if (line.content == "fifo") {
+      ASSERT_EQ(mkfifo(at.c_str(), 0600), 0) << at;
     } else if (!fs::is_symlink(at)) {
       ASSERT_TRUE(write_file(at.string(), content(line.content, line.path)));
     }
@@ -128,6 +133,8 @@ std::string snapshot(const std::string& root) {
     const std::string name = fs::relative(entry.path(), root).string();
     if (entry.is_symlink()) {
       found[name] = "link to " + fs::read_symlink(entry.path()).string();
+    } else if (entry.is_fifo()) {
+      found[name] = "a named pipe";
     } else if (entry.is_directory()) {
       found[name] = "folder";
     } else {
@@ -147,6 +154,44 @@ std::string shown(std::string path) {  // as palfill-tree prints it here
   return path;
 }
 
+// A line as palfill-tree prints it: each control character, C1 ones too in
+// a UTF-8 name, as \xNN for each of its bytes.
+std::string escaped(const std::string& line) {
+  bool utf8 = true;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    const std::size_t more = c < 0x80                ? 0
+                             : c >= 0xC2 && c < 0xE0 ? 1
+                             : c >= 0xE0 && c < 0xF0 ? 2
+                             : c >= 0xF0 && c < 0xF5 ? 3
+                                                     : 9;
+    for (std::size_t k = 1; k <= more; ++k) {
+      utf8 =
+          utf8 && i + k < line.size() && (static_cast<unsigned char>(line[i + k]) & 0xC0) == 0x80;
+    }
+    i += more == 9 ? 0 : more;
+    utf8 = utf8 && more != 9;
+  }
+  std::string out;
+  char hex[8];
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    const auto next = static_cast<unsigned char>(line[i + 1]);
+    if (c < 0x20 || c == 0x7F || (utf8 && c == 0xC2 && next >= 0x80 && next <= 0x9F)) {
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+      if (c == 0xC2) {
+        std::snprintf(hex, sizeof hex, "\\x%02x", next);
+        out += hex;
+        ++i;
+      }
+    } else {
+      out += line[i];
+    }
+  }
+  return out + line.back();
+}
+
 class tree_test : public temp_dir_test {
  protected:
   // Runs the command over `reference` as palfill-tree would run it over
@@ -164,18 +209,24 @@ class tree_test : public temp_dir_test {
     }
     std::string lines;
     std::size_t converted = 0, failed = 0;
+    const auto fails = [&](const std::string& in_path, const std::string& line) {
+      lines += escaped(in_path + ": " + line + "\n");
+      ++failed;
+    };
     for (const auto& [path, image] : images) {
       const std::string in_path = shown(path);
       if (image.clut == "unreached") continue;
       if (image.clut == "loop") {
-        lines += in_path + ": Error : Link to a folder it is inside of " + in_path + "\n";
-        ++failed;
-        continue;
+        fails(in_path, "Error : Link to a folder it is inside of " + in_path);
+      } else if (image.clut.compare(0, 3, "as ") == 0) {
+        fails(in_path, "Error : Folder converted as " + shown(image.clut.substr(3)));
+      } else if (image.clut.compare(0, 5, "line ") == 0) {
+        fails(in_path, shown(image.clut.substr(5)));
+      } else if (image.clut.compare(0, 8, "several ") == 0) {
+        fails(in_path, "Error : More than one CLUT file in " + shown(image.clut.substr(8)));
       }
-      if (image.clut.compare(0, 8, "several ") == 0) {
-        lines +=
-            in_path + ": Error : More than one CLUT file in " + shown(image.clut.substr(8)) + "\n";
-        ++failed;
+      if (image.clut == "loop" || image.clut.compare(0, 3, "as ") == 0 ||
+          image.clut.compare(0, 5, "line ") == 0 || image.clut.compare(0, 8, "several ") == 0) {
         continue;
       }
       const std::string out = places[1] + path.substr(places[0].size());
@@ -201,12 +252,23 @@ class tree_test : public temp_dir_test {
       if (run.status == 0) {
         ++converted;
       } else {
-        lines += in_path + ": " + run.out;
-        ++failed;
+        fails(in_path, run.out.substr(0, run.out.size() - 1) + clut_named(clut, in_folder));
       }
     }
-    return lines + "Finished " + shown(places[0]) + " -> " + shown(places[1]) + ": " +
-           std::to_string(converted) + " converted, " + std::to_string(failed) + " failed\n";
+    return lines + escaped("Finished " + shown(places[0]) + " -> " + shown(places[1]) + ": " +
+                           std::to_string(converted) + " converted, " + std::to_string(failed) +
+                           " failed\n");
+  }
+
+  // " (CLUT)" for a CLUT whose own failure gives a line that names no file.
+  std::string clut_named(const std::string& clut, const run_options& in_folder) {
+    if (clut.empty()) return "";
+    const std::string sample = std::string(PALFILL_EXAMPLES) + "/sample.png";
+    const run_result run = run_palfill({sample, shown(clut), path("scratch.png")}, in_folder);
+    const bool named =
+        run.out != "Error : Unexpected EOF\n" && run.out != "Error : Unknown depth (3)\n";
+    const bool image_failed = fs::remove(path("scratch.png"));  // the CLUT was read whole
+    return named || image_failed ? "" : " (" + shown(clut) + ")";
   }
 };
 
@@ -255,8 +317,9 @@ TEST_F(tree_test, every_tree_gives_what_the_command_gives_image_by_image) {
 }
 
 // On a terminal, palfill-tree draws its progress on standard error and
-// erases it at the end; the lines on standard output stay the same.
-TEST_F(tree_test, progress_shows_on_a_terminal_alone) {
+// erases it at the end; the lines on standard output stay the same. When
+// they go elsewhere, the terminal hears how the run ended too.
+TEST_F(tree_test, progress_and_the_end_show_on_a_terminal_alone) {
   SKIP_UNDER_LAUNCHER("a pseudo-terminal");
   const std::string sample = read_file(std::string(PALFILL_EXAMPLES) + "/sample.png");
   for (const char* name : {"in/a.png", "in/b/c.png", "in/b/d.png"}) {
@@ -267,40 +330,78 @@ TEST_F(tree_test, progress_shows_on_a_terminal_alone) {
   terminal.tree = true;
   terminal.cwd = path("");
   terminal.stderr_terminal = true;
+  const std::string summary = "Finished in -> out: 3 converted, 0 failed\n";
   const run_result run = run_palfill({"in", "out"}, terminal);
-  EXPECT_EQ(run.out, "Finished in -> out: 3 converted, 0 failed\n");
+  EXPECT_EQ(run.out, summary);
   EXPECT_NE(run.err.find("\r3/3 images"), std::string::npos) << run.err;
-  EXPECT_EQ(run.err.back(), '\r');
+  const std::string end =
+      "\r" + summary.substr(0, summary.size() - 1) + "\r\n";  // the terminal's CRLF
+  EXPECT_EQ(run.err.substr(run.err.size() - std::min(run.err.size(), end.size())), end);
+  const run_result missing = run_palfill({"missing", "out"}, terminal);
+  EXPECT_EQ(missing.out, "Error : Can't open folder missing\n");
+  EXPECT_EQ(missing.err, "Error : Can't open folder missing\r\n");
 }
 
-// Wrong arguments and an IN_DIR that cannot be read stop the run at once.
+// Wrong arguments and an IN_DIR that cannot be read stop the run at once,
+// a mistake named on standard error first.
 TEST_F(tree_test, a_run_that_cannot_start_says_why) {
   ASSERT_TRUE(write_file(path("file"), "not a folder"));
   const std::string usage = "Usage : palfill-tree [-j N] [--clut FILE] IN_DIR OUT_DIR\n";
+  const std::string jobs = "palfill-tree: -j takes a number from 1 to 1024\n";
   const struct {
     std::vector<std::string> args;
-    std::string out;
+    std::string out;  // what it begins with
+    std::string err;
     int status;
   } cases[] = {
-      {{}, usage, 2},
-      {{"in"}, usage, 2},
-      {{"-j", "0", "in", "out"}, usage, 2},
-      {{"-j"}, usage, 2},
-      {{"--colours", "x", "in", "out"}, usage, 2},
-      {{"in", "out", "more"}, usage, 2},
-      {{"--help"}, usage, 0},
-      {{"missing", "out"}, "Error : Can't open folder missing\n", 2},
-      {{"file", "out"}, "Error : Can't open folder file\n", 2},
+      {{}, usage, "", 2},
+      {{"in"}, usage, "", 2},
+      {{"in", "out", "more"}, usage, "", 2},
+      {{"-j", "0", "in", "out"}, usage, jobs, 2},
+      {{"-j1025", "in", "out"}, usage, jobs, 2},
+      {{"-j", "+2", "in", "out"}, usage, jobs, 2},
+      {{"-j"}, usage, jobs, 2},
+      {{"--jobs", "2", "in", "out"}, usage, "palfill-tree: no option --jobs\n", 2},
+      {{"--colours", "x", "in", "out"}, usage, "palfill-tree: no option --colours\n", 2},
+      {{"in", "out", "--clut"}, usage, "palfill-tree: --clut takes a file\n", 2},
+      {{"--help"}, usage + "Converts every .png under IN_DIR", "", 0},
+      {{"--version"}, std::string("palfill-tree ") + palfill_version() + "\n", "", 0},
+      {{"missing", "out"}, "Error : Can't open folder missing\n", "", 2},
+      {{"file", "out"}, "Error : Can't open folder file\n", "", 2},
   };
   for (const auto& c : cases) {
     run_options in_folder;
     in_folder.tree = true;
     in_folder.cwd = path("");
     const run_result run = run_palfill(c.args, in_folder);
-    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(lf_only(run.raw_out).substr(0, c.out.size()), c.out);
+    EXPECT_EQ(lf_only(run.err), c.err);
     EXPECT_EQ(run.status, c.status);
     EXPECT_FALSE(fs::exists(path("out")));
   }
+}
+
+// Threads the system will not give (here, no room for their stacks): the
+// run goes on with those it has, down to none, and never aborts.
+TEST_F(tree_test, threads_that_cannot_be_made_leave_the_run_to_those_there_are) {
+  SKIP_UNDER_EMULATION("palfill-tree's own address space");
+#ifndef PALFILL_SANITIZED  // the sanitizers' runtime cannot start under an address-space limit
+  const std::string sample = read_file(std::string(PALFILL_EXAMPLES) + "/sample.png");
+  fs::create_directory(path("in"));
+  for (int i = 0; i < 40; ++i) {
+    ASSERT_TRUE(write_file(path("in/" + std::to_string(i) + ".png"), sample));
+  }
+  for (const unsigned long limit : {64ul << 20, 256ul << 20}) {
+    run_options limited;
+    limited.tree = true;
+    limited.cwd = path("");
+    limited.address_space_limit = limit;
+    const run_result run = run_palfill({"-j", "1024", "in", "out"}, limited);
+    EXPECT_EQ(run.out, "Finished in -> out: 40 converted, 0 failed\n") << limit;
+    EXPECT_EQ(run.status, 0);
+    fs::remove_all(path("out"));
+  }
+#endif
 }
 
 }  // namespace

@@ -14,9 +14,12 @@ import mmap
 import os
 import pickle
 import re
+import signal
+import struct
 import subprocess
 import sys
 import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -244,6 +247,37 @@ def test_convert_tree_gives_what_palfill_tree_gives(tmp_path):
         palfill.convert_tree("missing", "out3")
     assert (failed.value.line, failed.value.filename, failed.value.errno) == (
         "Error : Can't open folder missing", "missing", errno.ENOENT)
+
+
+@pytest.mark.parametrize("how", ["progress raises", "Ctrl-C"])
+def test_convert_tree_stops_at_once_when_told_and_reports_progress(tmp_path, how):
+    """A long run told to stop ends within a second; progress hears (done, found) as it goes."""
+    big = SAMPLE[:33] + struct.pack(">I", 1 << 20) + b"IDAT" + bytes(1 << 20) + b"\0" * 4 + SAMPLE[-12:]
+    (tmp_path / "in").mkdir()
+    (tmp_path / "in" / "000.png").write_bytes(big)
+    for i in range(1, 300):
+        os.link(tmp_path / "in" / "000.png", tmp_path / "in" / f"{i:03d}.png")
+    heard = []
+
+    def progress(done, found):
+        heard.append((done, found))
+        if how == "Ctrl-C":
+            os.kill(os.getpid(), signal.SIGINT)
+        else:
+            raise LookupError("enough")
+
+    started = time.monotonic()
+    with pytest.raises(KeyboardInterrupt if how == "Ctrl-C" else LookupError):
+        palfill.convert_tree(tmp_path / "in", tmp_path / "out", jobs=1, progress=progress)
+    assert time.monotonic() - started < 5
+    assert len(heard) == 1 and heard[0][0] <= heard[0][1] <= 300, heard
+    outputs = sorted((tmp_path / "out").iterdir())
+    assert len(outputs) < 300
+    want = palfill.convert(big)
+    assert all(p.read_bytes() == want for p in outputs[:-1])  # the last may be cut short
+    done = []
+    palfill.convert_tree(tmp_path / "in", tmp_path / "again", jobs=2, progress=lambda *args: done.append(args))
+    assert done[-1] == (300, 300) and all(d <= f for d, f in done)
 
 
 def test_open_gives_the_image_pillow_reads_from_the_command_s_output(tmp_path):

@@ -1,6 +1,8 @@
 #include "command.h"
 
-#include "messages.h"
+#include <new>
+
+#include "messages/messages.h"
 
 namespace palfill {
 namespace {
@@ -22,30 +24,46 @@ run_arguments assign_roles(const std::vector<command_argument>& args) {
 // or writes: the line then never goes into the input, the CLUT or an
 // output that was refused, and into the output only after what is there.
 void print_where_it_belongs(const std::string& line, const run_arguments& roles) {
-  const file_identity out = identify_stdout();
+  const conversion_setup setup{identify_stdout()};
+  const file_identity& out = setup.standard_output;
+  const auto is_stdout = [&](const command_argument& name) {
+    return same_file(out, setup.files->identify(name.path));
+  };
   if (out.type == file_identity::kind::regular) {
-    if (same_file(out, identify_path(roles.input->path))) return;
-    if (roles.clut != nullptr && same_file(out, identify_path(roles.clut->path))) return;
-    if (same_file(out, identify_path(roles.output->path))) {
+    if (is_stdout(*roles.input)) return;
+    if (roles.clut != nullptr && is_stdout(*roles.clut)) return;
+    if (is_stdout(*roles.output)) {
       int reason = 0;
-      if (judge_existing_output(roles.output->path, &reason) != existing_output::palfills) return;
+      if (judge_existing_output(roles.output->path, setup, &reason) !=
+          existing_output::palfill_may_replace) {
+        return;
+      }
       move_stdout_to_end();
     }
   }
-  print_line(line);
+  write_stdout(line);
 }
 
-}  // namespace
-
-int run_palfill(const std::vector<command_argument>& args) {
+int run(const std::vector<command_argument>& args) {
   if (args.size() < 3) {
-    print_line(usage_line(args.empty() ? "palfill" : args[0].text));
+    write_stdout(usage_line(args.empty() ? "palfill" : args[0].text));
     return 1;
   }
   const run_arguments roles = assign_roles(args);
   const file_conversion done = convert_files(*roles.input, roles.clut, *roles.output);
   print_where_it_belongs(done.line, roles);
   return done.status;
+}
+
+}  // namespace
+
+int run_palfill(const std::vector<command_argument>& args) {
+  try {
+    return run(args);
+  } catch (const std::bad_alloc&) {  // a line or a name that cannot be held
+    write_stdout(out_of_memory_line());
+    return 1;
+  }
 }
 
 }  // namespace palfill

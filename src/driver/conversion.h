@@ -6,9 +6,13 @@
 // reads its own standard output. The order of the checks is the command's:
 // standard output named as an input, the CLUT, the input, the same file
 // twice, an output that is someone's data, then the conversion.
+//
+// palfill-tree adds its own rules (see output_tree): it reads regular
+// files alone, never waiting on a pipe, and writes only below OUT_DIR.
 #ifndef PALFILL_DRIVER_CONVERSION_H_
 #define PALFILL_DRIVER_CONVERSION_H_
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,6 +59,12 @@ struct file_conversion {
 // What stays the same over the conversions of one process.
 struct conversion_setup {
   file_identity standard_output;
+  const file_system* files = &native_files();
+  // palfill-tree's reading: regular files alone, opened without waiting,
+  // so that a pipe or a device named like an image never holds the walk.
+  bool regular_files_only = false;
+  // Once set, conversions stop reading: a run told to stop.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 // The colours conversions take: the default colours, or those of a CLUT
@@ -72,8 +82,9 @@ colour_source load_clut_file(const command_argument& clut, const conversion_setu
 // have written itself (see begins_as_palfill_writes()), which it may
 // replace; someone's data, named as the output by mistake; or one it
 // cannot read (*error_number says why), which it cannot tell either way.
-enum class existing_output { palfills, someones_data, unreadable };
-existing_output judge_existing_output(const native_path& output, int* error_number);
+enum class existing_output { palfill_may_replace, someones_data, unreadable };
+existing_output judge_existing_output(const native_path& output, const conversion_setup& setup,
+                                      int* error_number);
 
 // The failure of a run that would read `name`, the file of `role`, while
 // it is the process's own standard output, a pipe: it would wait for
@@ -82,21 +93,26 @@ std::optional<file_conversion> reads_own_output(const command_argument& name,
                                                 file_conversion::role role,
                                                 const conversion_setup& setup);
 
-// Makes `path` a folder, with the folders above it; true when it is one.
-bool make_folders(const native_path& path);
-
-// Where palfill-tree makes the folder of each output, right before the
-// output is created: the last one made, so that the images of one folder
-// make it once.
-struct output_folders {
-  native_path last;
+// Where palfill-tree's outputs go: below OUT_DIR, which may itself be a
+// link, but never through a link below it, and never inside IN_DIR unless
+// OUT_DIR is inside IN_DIR. The folders on the way are made as outputs
+// need them. One for each thread that converts: it remembers the last
+// folder it found fit, so that the images of one folder check it once.
+struct output_tree {
+  command_argument out_dir;  // as typed, without a trailing separator
+  file_identity in_dir;
+  bool out_dir_made = false;  // OUT_DIR is there, made with the folders above it
+  bool out_dir_is_in_dir = false;
+  native_path fit_folder;
 };
 
-// Converts `input` with `colours` into `output`; `folders`, when given,
-// makes the output's folder first. The caller has checked, with
-// reads_own_output(), that `input` is not standard output.
+// Converts `input` with `colours` into `output`. With `tree`, `output`
+// lies below its OUT_DIR, and its folder is checked and made first. The
+// caller has checked, with reads_own_output(), that `input` is not
+// standard output.
 file_conversion convert_files(const command_argument& input, const colour_source& colours,
-                              const command_argument& output, output_folders* folders = nullptr);
+                              const command_argument& output, const conversion_setup& setup,
+                              output_tree* tree = nullptr);
 
 // All of it in one call, as palfill does it; `clut` may be null.
 file_conversion convert_files(const command_argument& input, const command_argument* clut,

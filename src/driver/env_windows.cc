@@ -16,10 +16,57 @@
 #include <thread>
 
 #include "env.h"
+#include "env_native.h"
 #include "utf8.h"
 
 namespace palfill {
 namespace {
+
+// The errno value for a system error, as the C runtime maps its own.
+int errno_for(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DIRECTORY:
+      return ENOTDIR;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return EINVAL;
+    case ERROR_CANT_RESOLVE_FILENAME:
+      return ELOOP;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return EMFILE;
+    default:
+      return EIO;
+  }
+}
+
+env_status system_error() {
+  return env_status{errno_for(GetLastError())};
+}
+
+env_status runtime_error() {
+  return env_status{errno != 0 ? errno : EIO};
+}
 
 file_identity identify_handle(HANDLE handle) {
   file_identity identity;
@@ -54,11 +101,177 @@ std::wstring wide(const std::string& text) {
   return std::wstring(utf16.begin(), utf16.end());
 }
 
+// No access asked for: this only looks, whoever else holds the file.
+HANDLE open_to_look(const native_path& path, DWORD flags) {
+  return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+}
+
+// A symbolic link or a junction: a reparse point that leads elsewhere.
+bool is_link(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+}  // namespace
+
+namespace native {
+
+file_identity identify(const native_path& path) {
+  const HANDLE handle = open_to_look(path, 0);
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  const file_identity identity = identify_handle(handle);
+  CloseHandle(handle);
+  return identity;
+}
+
+file_identity identify_unfollowed(const native_path& path) {
+  if (!is_link(GetFileAttributesW(path.c_str()))) return identify(path);
+  file_identity link;
+  link.type = file_identity::kind::link;
+  return link;
+}
+
+file_identity identify_open(int file) {
+  return identify_handle(reinterpret_cast<HANDLE>(_get_osfhandle(file)));
+}
+
+env_status open_for_reading(const native_path& path, read_mode, int* file,
+                            file_identity* identity) {
+  *file = no_file;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return env_status{EISDIR};
+  }
+  errno = 0;
+  *file = _wopen(path.c_str(), _O_RDONLY | _O_BINARY);
+  if (*file < 0) return runtime_error();
+  if (identity != nullptr) *identity = identify_open(*file);
+  return {};
+}
+
+env_status open_for_writing(const native_path& path, write_mode mode, int* file) {
+  *file = no_file;
+  if (mode == write_mode::replace_unfollowed && is_link(GetFileAttributesW(path.c_str()))) {
+    return env_status{ELOOP};
+  }
+  const int flags = mode == write_mode::create_new ? _O_CREAT | _O_EXCL : _O_CREAT | _O_TRUNC;
+  errno = 0;
+  *file = _wopen(path.c_str(), _O_WRONLY | _O_BINARY | flags, _S_IREAD | _S_IWRITE);
+  return *file < 0 ? runtime_error() : env_status{};
+}
+
+env_status read_file(int file, unsigned char* dest, std::size_t count, std::size_t* given) {
+  *given = 0;
+  while (*given < count) {
+    const std::size_t want = std::min<std::size_t>(count - *given, INT_MAX);
+    errno = 0;
+    const int got = _read(file, dest + *given, static_cast<unsigned>(want));
+    if (got == 0) return {};
+    if (got < 0) return runtime_error();
+    *given += static_cast<std::size_t>(got);
+  }
+  return {};
+}
+
+env_status write_file(int file, const unsigned char* bytes, std::size_t count) {
+  while (count != 0) {
+    const std::size_t want = std::min<std::size_t>(count, INT_MAX);
+    errno = 0;
+    const int sent = _write(file, bytes, static_cast<unsigned>(want));
+    if (sent <= 0) return runtime_error();
+    bytes += sent;
+    count -= static_cast<std::size_t>(sent);
+  }
+  return {};
+}
+
+env_status cut_file(int file, uint64_t length) {
+  const errno_t error = _chsize_s(file, static_cast<long long>(length));
+  return env_status{error};
+}
+
+env_status close_file(int file) {
+  errno = 0;
+  return _close(file) == 0 ? env_status{} : runtime_error();
+}
+
+env_status list_folder(const native_path& path, std::vector<folder_entry>& entries) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileExW(joined_path(path, L"*").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return system_error();
+  entries.clear();
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    folder_entry entry{native_path(name), file_identity::kind::regular,
+                       is_link(found.dwFileAttributes)};
+    DWORD attributes = found.dwFileAttributes;
+    if (entry.link) attributes = GetFileAttributesW(joined_path(path, name).c_str());  // followed
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      entry.type = file_identity::kind::none;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      entry.type = file_identity::kind::folder;
+    }
+    entries.push_back(std::move(entry));
+  } while (FindNextFileW(search, &found));
+  const DWORD error = GetLastError();
+  FindClose(search);
+  return error == ERROR_NO_MORE_FILES ? env_status{} : env_status{errno_for(error)};
+}
+
+env_status probe_folder(const native_path& path) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileExW(joined_path(path, L"*").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return system_error();
+  FindClose(search);
+  return {};
+}
+
+env_status make_folder(const native_path& path) {
+  return CreateDirectoryW(path.c_str(), nullptr) ? env_status{} : system_error();
+}
+
+env_status real_path(const native_path& path, native_path* real) {
+  const HANDLE handle = open_to_look(path, 0);
+  if (handle == INVALID_HANDLE_VALUE) return system_error();
+  std::wstring name(MAX_PATH, L'\0');
+  DWORD size = GetFinalPathNameByHandleW(handle, &name[0], static_cast<DWORD>(name.size()),
+                                         FILE_NAME_NORMALIZED);
+  if (size >= name.size()) {
+    name.resize(size);
+    size = GetFinalPathNameByHandleW(handle, &name[0], static_cast<DWORD>(name.size()),
+                                     FILE_NAME_NORMALIZED);
+  }
+  const env_status status = size == 0 || size >= name.size() ? system_error() : env_status{};
+  CloseHandle(handle);
+  if (!status.ok()) return status;
+  name.resize(size);
+  *real = native_path(name);
+  return {};
+}
+
+}  // namespace native
+
+namespace {
+
+// A console gets wide characters; files and pipes the bytes.
+void write_text(FILE* stream, const std::string& text) {
+  if (_isatty(_fileno(stream))) {
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_U16TEXT);
+    std::fputws(wide(text).c_str(), stream);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
 }  // namespace
 
 const char path_separator = '\\';
 
-native_path joined(const native_path& folder, const native_path& name) {
+native_path joined_path(const native_path& folder, const native_path& name) {
   std::wstring path = folder.native();
   if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
   return native_path(path + name.native());
@@ -69,23 +282,8 @@ std::string printed_name(const native_path& name) {
   return utf8_from_utf16(std::u16string(text.begin(), text.end()));
 }
 
-file_identity identify_path(const native_path& path) {
-  // No access asked for: this only looks, whoever else holds the file.
-  const HANDLE handle =
-      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return {};
-  const file_identity identity = identify_handle(handle);
-  CloseHandle(handle);
-  return identity;
-}
-
-file_identity identify_open_file(int file) {
-  return identify_handle(reinterpret_cast<HANDLE>(_get_osfhandle(file)));
-}
-
-file_identity identify_stdout() {
-  return identify_open_file(1);
+native_path native_name(const std::string& printed) {
+  return native_path(wide(printed));
 }
 
 bool same_file(const file_identity& a, const file_identity& b) {
@@ -95,88 +293,12 @@ bool same_file(const file_identity& a, const file_identity& b) {
   return comparable && a.type == b.type && same_volume && a.index == b.index;
 }
 
-int open_for_reading(const native_path& path, file_identity* identity) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    errno = EISDIR;
-    return no_file;
-  }
-  const int file = _wopen(path.c_str(), _O_RDONLY | _O_BINARY);
-  if (file < 0) return no_file;
-  if (identity != nullptr) *identity = identify_open_file(file);
-  return file;
+file_identity identify_stdout() {
+  return native::identify_open(1);
 }
 
-int open_for_writing(const native_path& path) {
-  const int file =
-      _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
-  return file < 0 ? no_file : file;
-}
-
-int create_for_writing(const native_path& path) {
-  const int file =
-      _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  return file < 0 ? no_file : file;
-}
-
-bool read_from(int file, unsigned char* dest, std::size_t count, std::size_t* given) {
-  *given = 0;
-  while (*given < count) {
-    const std::size_t want = std::min<std::size_t>(count - *given, INT_MAX);
-    const int got = _read(file, dest + *given, static_cast<unsigned>(want));
-    if (got == 0) return true;
-    if (got < 0) return false;
-    *given += static_cast<std::size_t>(got);
-  }
-  return true;
-}
-
-bool write_to(int file, const unsigned char* bytes, std::size_t count) {
-  while (count != 0) {
-    const std::size_t want = std::min<std::size_t>(count, INT_MAX);
-    const int sent = _write(file, bytes, static_cast<unsigned>(want));
-    if (sent <= 0) return false;
-    bytes += sent;
-    count -= static_cast<std::size_t>(sent);
-  }
-  return true;
-}
-
-bool cut_file(int file, uint64_t length) {
-  return _chsize_s(file, static_cast<long long>(length)) == 0;
-}
-
-bool close_file(int file) {
-  return _close(file) == 0;
-}
-
-bool list_folder(const native_path& path, std::vector<folder_entry>& entries) {
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileExW(joined(path, L"*").c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  entries.clear();
-  do {
-    const std::wstring name = found.cFileName;
-    if (name == L"." || name == L"..") continue;
-    // A link to a folder (a symbolic link or a junction) carries the
-    // folder attribute too, and is followed as one.
-    entries.push_back(
-        folder_entry{native_path(name), (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-  } while (FindNextFileW(search, &found));
-  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
-  FindClose(search);
-  return complete;
-}
-
-void print_line(const std::string& line) {
-  if (_isatty(_fileno(stdout))) {
-    std::fflush(stdout);
-    _setmode(_fileno(stdout), _O_U16TEXT);
-    std::fputws(wide(line).c_str(), stdout);
-    return;
-  }
-  std::fwrite(line.data(), 1, line.size(), stdout);
+void write_stdout(const std::string& text) {
+  write_text(stdout, text);
 }
 
 void move_stdout_to_end() {
@@ -184,15 +306,24 @@ void move_stdout_to_end() {
   _lseeki64(_fileno(stdout), 0, SEEK_END);
 }
 
+bool stdout_is_terminal() {
+  return _isatty(_fileno(stdout)) != 0;
+}
+
 bool stderr_is_terminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
-void print_to_terminal(const std::string& text) {
-  const std::wstring shown = wide(text);
-  DWORD written = 0;
-  WriteConsoleW(GetStdHandle(STD_ERROR_HANDLE), shown.data(), static_cast<DWORD>(shown.size()),
-                &written, nullptr);
+void write_stderr(const std::string& text) {
+  if (_isatty(_fileno(stderr))) {
+    const std::wstring shown = wide(text);
+    DWORD written = 0;
+    WriteConsoleW(GetStdHandle(STD_ERROR_HANDLE), shown.data(), static_cast<DWORD>(shown.size()),
+                  &written, nullptr);
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
 }
 
 unsigned processor_count() {

@@ -2,30 +2,33 @@
 
 #include <cerrno>
 
-#include "env.h"
-
 namespace palfill {
 namespace {
 
+// The library's callbacks: 0 for success, and the reason kept for the caller.
+int kept(stream_file& stream, env_status status) {
+  if (status.ok()) return 0;
+  stream.failure = status.error;
+  return 1;
+}
+
 int read_file(void* context, unsigned char* dest, std::size_t count, std::size_t* given) {
   auto* source = static_cast<stream_file*>(context);
-  if (read_from(source->file, dest, count, given)) return 0;
-  source->failure = errno;
-  return 1;
+  if (source->stop != nullptr && source->stop->load()) {
+    *given = 0;
+    return kept(*source, env_status{EINTR});
+  }
+  return kept(*source, source->files->read(source->file, dest, count, given));
 }
 
 int write_file(void* context, const unsigned char* bytes, std::size_t count) {
   auto* target = static_cast<stream_file*>(context);
-  if (write_to(target->file, bytes, count)) return 0;
-  target->failure = errno;
-  return 1;
+  return kept(*target, target->files->write(target->file, bytes, count));
 }
 
 int cut_stream_file(void* context, unsigned long long length) {
   auto* target = static_cast<stream_file*>(context);
-  if (cut_file(target->file, length)) return 0;
-  target->failure = errno;
-  return 1;
+  return kept(*target, target->files->cut(target->file, length));
 }
 
 }  // namespace

@@ -2,16 +2,22 @@
 #ifndef PALFILL_DRIVER_FILE_STREAMS_H_
 #define PALFILL_DRIVER_FILE_STREAMS_H_
 
+#include <atomic>
 #include <cstdint>
 
+#include "env.h"
 #include "palfill.h"
 
 namespace palfill {
 
-// An open file and the reason (an errno value) its last read, write or cut
-// failed, for the caller to pass on; it must outlive the reader or writer.
+// An open file, the calls that reach it, and the reason (an errno value)
+// its last read, write or cut failed, for the caller to pass on; it must
+// outlive the reader or writer. Once `stop` is set, reading fails (EINTR),
+// so that a run told to stop leaves what an interrupted palfill leaves.
 struct stream_file {
-  int file;
+  const file_system* files;
+  const std::atomic<bool>* stop = nullptr;
+  int file = no_file;
   int failure = 0;
 };
 

@@ -1,6 +1,6 @@
 // palfill-tree: a whole folder of images, `palfill-tree [-j N] [--clut
-// FILE] IN_DIR OUT_DIR` (see tree.h).
-#include "tree.h"
+// FILE] IN_DIR OUT_DIR` (see tree_command.h).
+#include "tree_command.h"
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** argv) {

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "driver/messages.h"
 #include "format/crc32.h"
+#include "messages/messages.h"
 
 namespace {
 

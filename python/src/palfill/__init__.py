@@ -27,7 +27,7 @@ import builtins
 import errno as _errno
 import io
 import os
-from typing import IO, TYPE_CHECKING, Any, NamedTuple, Optional, Union
+from typing import IO, TYPE_CHECKING, Any, Callable, NamedTuple, Optional, Union
 
 from . import _palfill
 from ._palfill import convert, convert_file
@@ -138,7 +138,7 @@ class TreeResult(NamedTuple):
 
 
 def convert_tree(in_dir: StrOrBytesPath, out_dir: StrOrBytesPath, *, clut: Optional[StrOrBytesPath] = None,
-                 jobs: Optional[int] = None) -> TreeResult:
+                 jobs: Optional[int] = None, progress: Optional[Callable[[int, int], object]] = None) -> TreeResult:
     """As ``palfill-tree [-j JOBS] [--clut CLUT] IN_DIR OUT_DIR`` does.
 
     Every file under `in_dir` whose name ends in .png converts to the same
@@ -146,9 +146,16 @@ def convert_tree(in_dir: StrOrBytesPath, out_dir: StrOrBytesPath, *, clut: Optio
     with `clut` or else the CLUT file of its folder, or of the nearest folder
     above. `jobs` images convert at once (None: one per processor). A damaged
     image is a failure in the result, not an exception; an `in_dir` that
-    cannot be read raises FileError. The GIL is released while it runs.
+    cannot be read raises FileError, and memory the walk cannot have
+    MemoryError. The GIL is released while it runs.
+
+    `progress`, when given, is called from this thread at least once a
+    second with (done, total): the images done, of those found so far.
+    Ctrl-C raises KeyboardInterrupt within a second, and an exception that
+    `progress` raises stops the run the same way: outputs finished by then
+    stay, and those in flight are left as an interrupted palfill leaves them.
     """
-    converted, failures = _palfill._convert_tree(in_dir, out_dir, clut=clut, jobs=jobs)
+    converted, failures = _palfill._convert_tree(in_dir, out_dir, clut=clut, jobs=jobs, progress=progress)
     return TreeResult(converted, failures)
 
 

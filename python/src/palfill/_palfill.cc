@@ -7,14 +7,20 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/command.h"
 #include "driver/conversion.h"
-#include "driver/messages.h"
 #include "driver/tree.h"
+#include "messages/messages.h"
 #include "palfill.h"
 
 using namespace palfill;
@@ -185,9 +191,15 @@ PyObject* convert_file(PyObject* module, PyObject* args, PyObject* kwargs) {
   const command_argument input = in.argument(), output = out.argument();
   const command_argument colours = has_clut ? clut.argument() : input;
   file_conversion done{};
+  bool out_of_memory = false;
   Py_BEGIN_ALLOW_THREADS;
-  done = convert_files(input, has_clut ? &colours : nullptr, output);
+  try {
+    done = convert_files(input, has_clut ? &colours : nullptr, output);
+  } catch (const std::bad_alloc&) {
+    out_of_memory = true;
+  }
   Py_END_ALLOW_THREADS;
+  if (out_of_memory) return PyErr_NoMemory();
   if (done.status == 0) Py_RETURN_NONE;
   if (!done.file_failure) return raise_conversion_error(module, done.line, done.result, nullptr);
   using role = file_conversion::role;
@@ -197,13 +209,67 @@ PyObject* convert_file(PyObject* module, PyObject* args, PyObject* kwargs) {
   return raise_file_error(module, done.line, done.error_number, filename, done.result);
 }
 
+// Runs the tree on a thread of its own while this one, the caller's,
+// answers Ctrl-C and calls `progress` with (done, found) five times a
+// second. Either raising tells the run to stop; it then ends within a
+// moment, leaving what an interrupted palfill leaves. False, with the
+// exception set, when the run was stopped.
+bool run_tree_answering(const tree_options& options, tree_events& events, PyObject* progress,
+                        tree_result& result) {
+  std::mutex lock;
+  std::condition_variable ended;
+  bool finished = false;
+  const auto run = [&] {
+    result = palfill::convert_tree(options, events);
+    const std::lock_guard<std::mutex> guard(lock);
+    finished = true;
+    ended.notify_all();
+  };
+  std::thread runner;
+  try {
+    runner = std::thread(run);
+  } catch (const std::exception&) {  // no thread to be had: run here, unanswering
+    Py_BEGIN_ALLOW_THREADS;
+    run();
+    Py_END_ALLOW_THREADS;
+    return true;
+  }
+  bool stopped = false;
+  for (bool done = false; !done;) {
+    Py_BEGIN_ALLOW_THREADS;
+    std::unique_lock<std::mutex> guard(lock);
+    done = ended.wait_for(guard, std::chrono::milliseconds(200), [&] { return finished; });
+    Py_END_ALLOW_THREADS;
+    if (done || stopped) continue;
+    PyObject* called = nullptr;
+    if (PyErr_CheckSignals() == 0 && progress != Py_None) {
+      called = PyObject_CallFunction(progress, "nn", static_cast<Py_ssize_t>(events.done.load()),
+                                     static_cast<Py_ssize_t>(events.found.load()));
+    }
+    if (called == nullptr && PyErr_Occurred()) {
+      stopped = true;
+      events.stop = true;
+    }
+    Py_XDECREF(called);
+  }
+  Py_BEGIN_ALLOW_THREADS;
+  runner.join();
+  Py_END_ALLOW_THREADS;
+  return !stopped;
+}
+
 PyObject* convert_tree(PyObject* module, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"in_dir", "out_dir", "clut", "jobs", nullptr};
-  PyObject *in_object, *out_object, *clut_object = Py_None, *jobs_object = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$OO:convert_tree",
+  static const char* keywords[] = {"in_dir", "out_dir", "clut", "jobs", "progress", nullptr};
+  PyObject *in_object, *out_object, *clut_object = Py_None, *jobs_object = Py_None,
+                                    *progress = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$OOO:convert_tree",
                                    const_cast<char**>(keywords), &in_object, &out_object,
-                                   &clut_object, &jobs_object) ||
+                                   &clut_object, &jobs_object, &progress) ||
       !ready(module)) {
+    return nullptr;
+  }
+  if (progress != Py_None && !PyCallable_Check(progress)) {
+    PyErr_SetString(PyExc_TypeError, "progress must be callable");
     return nullptr;
   }
   path_argument in, out, clut;
@@ -222,17 +288,27 @@ PyObject* convert_tree(PyObject* module, PyObject* args, PyObject* kwargs) {
     }
     options.jobs = static_cast<unsigned>(jobs);
   }
-  options.in_dir = in.argument();
-  options.out_dir = out.argument();
-  if (clut_object != Py_None) options.clut = clut.argument();
   std::vector<tree_failure> failures;
+  tree_events events;
   tree_result result;
-  Py_BEGIN_ALLOW_THREADS;
-  result = palfill::convert_tree(
-      options, [&failures](const tree_failure& failure) { failures.push_back(failure); });
-  Py_END_ALLOW_THREADS;
+  try {
+    options.in_dir = in.argument();
+    options.out_dir = out.argument();
+    if (clut_object != Py_None) options.clut = clut.argument();
+    events.report = [&failures](const tree_failure& failure) { failures.push_back(failure); };
+    if (!run_tree_answering(options, events, progress, result)) return nullptr;
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
   if (result.could_not_start) {
     return raise_file_error(module, *result.could_not_start, result.error_number, in_object, -1);
+  }
+  if (result.could_not_go_on) return PyErr_NoMemory();
+  if (progress != Py_None) {  // the last word: everything found is done
+    PyObject* called = PyObject_CallFunction(progress, "nn", static_cast<Py_ssize_t>(events.done),
+                                             static_cast<Py_ssize_t>(events.found));
+    if (called == nullptr) return nullptr;
+    Py_DECREF(called);
   }
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(failures.size()));
   for (std::size_t i = 0; list != nullptr && i < failures.size(); ++i) {
@@ -243,7 +319,8 @@ PyObject* convert_tree(PyObject* module, PyObject* args, PyObject* kwargs) {
     if (pair == nullptr) Py_CLEAR(list);
     if (list != nullptr) PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), pair);
   }
-  return list == nullptr ? nullptr : Py_BuildValue("(nN)", result.converted, list);
+  return list == nullptr ? nullptr
+                         : Py_BuildValue("(nN)", static_cast<Py_ssize_t>(result.converted), list);
 }
 
 // python -m palfill: the command, whose usage line names the module.
@@ -343,7 +420,7 @@ PyMethodDef methods[] = {
      "which is also the OSError subclass Python raises for its cause. The GIL is\n"
      "released while it converts."},
     {"_convert_tree", keywords_function(convert_tree), METH_VARARGS | METH_KEYWORDS,
-     "_convert_tree($module, /, in_dir, out_dir, *, clut=None, jobs=None)\n--\n\n"
+     "_convert_tree($module, /, in_dir, out_dir, *, clut=None, jobs=None, progress=None)\n--\n\n"
      "palfill-tree's conversion: (converted, [(path, line), ...]); see convert_tree()."},
     {"run_command", keywords_function(run_command), METH_VARARGS | METH_KEYWORDS,
      "run_command($module, /, args)\n--\n\n"
