@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,7 @@ struct tree_line {
   std::string path;
   std::string content;  // for a file
   std::string target;   // for a link
+  std::string source;   // for a rendering named apart: its image
   std::string clut;     // what the image (or link) comes to: a CLUT, "defaults", "several F",
                         // "unreached", "line LINE", or for a link "loop" or "as FOLDER"
 };
@@ -75,10 +78,13 @@ std::vector<tree_case> read_trees() {
       const std::size_t arrow = line.find(" -> ");
       if (arrow != std::string::npos) entry.clut = unescaped(line.substr(arrow + 4));
       const std::string file = line.substr(0, arrow);
-      const std::size_t link = file.find(" => "), equals = file.find(" = ");
-      if (link != std::string::npos) entry.target = file.substr(link + 4);
-      if (equals != std::string::npos) entry.content = file.substr(equals + 3);
-      entry.path = unescaped(file.substr(0, std::min(link, equals)));
+      const std::size_t equals = file.find(" = ");
+      if (equals != std::string::npos) entry.content = unescaped(file.substr(equals + 3));
+      const std::string named = file.substr(0, equals);
+      const std::size_t link = named.find(" => "), source = named.find(" <= ");
+      if (link != std::string::npos) entry.target = named.substr(link + 4);
+      if (source != std::string::npos) entry.source = named.substr(source + 4);
+      entry.path = unescaped(named.substr(0, std::min(link, source)));
       trees.back().runs.back().push_back(entry);
     }
   }
@@ -103,6 +109,7 @@ std::string content(const std::string& name, const std::string& path) {
     const std::string s = suffix;
     return path.size() >= s.size() && path.compare(path.size() - s.size(), s.size(), s) == 0;
   };
+  if (name.compare(0, 5, "text:") == 0) return name.substr(5);
   if (!name.empty()) return contents.at(name);
   return ends(".png") || ends(".PNG") ? sample : ends(".clt") ? contents.at("rgb") : "text\n";
 }
@@ -110,6 +117,7 @@ std::string content(const std::string& name, const std::string& path) {
 void make(const std::string& root, const std::vector<tree_line>& lines) {
   for (const tree_line& line : lines) {
     const fs::path at = fs::path(root) / line.path;
+    if (!line.source.empty()) continue;  // a rendering: no file of the tree
     if (!line.clut.empty() && line.target.empty() && line.content.empty() && fs::exists(at)) {
       continue;  // an image whose expectation alone changes
     }
@@ -192,21 +200,34 @@ std::string escaped(const std::string& line) {
   return out + line.back();
 }
 
+bool is_image(const std::string& path) {
+  const std::string end = path.substr(path.size() - std::min<std::size_t>(4, path.size()));
+  return end == ".png" || end == ".PNG";
+}
+
+// The folders of palfill-tree's arguments, IN_DIR then OUT_DIR, and the
+// CLUT for every image, if any.
+std::vector<std::string> places_of(const std::vector<std::string>& args, std::string* every) {
+  std::vector<std::string> places;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--clut") {
+      *every = args[++i];
+    } else if (args[i] != "--" && args[i] != "-j") {
+      places.push_back(args[i]);
+    }
+  }
+  return places;
+}
+
 class tree_test : public temp_dir_test {
  protected:
   // Runs the command over `reference` as palfill-tree would run it over
   // its folder, image by image; gives the lines palfill-tree must print.
-  std::string reference_run(const tree_case& tree, const std::map<std::string, tree_line>& images,
+  std::string reference_run(const tree_case& tree,
+                            const std::multimap<std::string, tree_line>& images,
                             const std::string& reference) {
-    std::vector<std::string> places;
     std::string every;
-    for (std::size_t i = 0; i < tree.args.size(); ++i) {
-      if (tree.args[i] == "--clut") {
-        every = tree.args[++i];
-      } else if (tree.args[i] != "--" && tree.args[i] != "-j") {
-        places.push_back(tree.args[i]);
-      }
-    }
+    const std::vector<std::string> places = places_of(tree.args, &every);
     std::string lines;
     std::size_t converted = 0, failed = 0;
     const auto fails = [&](const std::string& in_path, const std::string& line) {
@@ -242,7 +263,7 @@ class tree_test : public temp_dir_test {
       const std::string clut = !every.empty() ? every : image.clut == "defaults" ? "" : image.clut;
       run_options in_folder;
       in_folder.cwd = reference;
-      std::vector<std::string> args{in_path};
+      std::vector<std::string> args{shown(image.source.empty() ? path : image.source)};
       if (!clut.empty()) args.push_back(shown(clut));
       args.push_back(shown(out));
       const run_result run = run_palfill(args, in_folder);
@@ -258,6 +279,74 @@ class tree_test : public temp_dir_test {
     return lines + escaped("Finished " + shown(places[0]) + " -> " + shown(places[1]) + ": " +
                            std::to_string(converted) + " converted, " + std::to_string(failed) +
                            " failed\n");
+  }
+
+  // `--plan` over a fresh copy of the tree lists every rendering the table
+  // holds, with its CLUT, in the order of their outputs; `--use-plan` with
+  // that plan over the copy then leaves what the walk left in `reference`.
+  void check_plan(const tree_case& tree, const std::multimap<std::string, tree_line>& images,
+                  const std::string& reference, const std::string& planned) {
+    std::string every;
+    const std::vector<std::string> places = places_of(tree.args, &every);
+    const std::string& top = places[0];
+    const bool given = !every.empty();
+    std::vector<std::string> plan_args{"--plan"}, use_args{"--use-plan", path("plan.txt"), "--"};
+    if (given) plan_args.insert(plan_args.end(), {"--clut", shown(every)});
+    plan_args.insert(plan_args.end(), {"--", shown(top)});
+    use_args.insert(use_args.end(), {shown(top), shown(places[1])});
+    std::set<std::string> want;
+    for (const auto& [at, line] : images) {
+      const std::string& what = line.clut;
+      if (!is_image(at) || what == "unreached") continue;
+      // Lines that come before anything is read are the plan's; the others
+      // come of reading or writing, and the plan lists a CLUT there.
+      // A rendering named as another output is no row of the plan.
+      if (what.compare(0, 25, "line Error : Rendering of") == 0) continue;
+      const bool planned_line = what.compare(0, 8, "several ") == 0 ||
+                                what.compare(0, 28, "line Error : Can't open file") == 0;
+      const std::string clut = given                              ? "given"
+                               : what == "defaults"               ? "-"
+                               : planned_line                     ? "!"
+                               : what.compare(0, 5, "line ") == 0 ? "?"
+                                                                  : what.substr(top.size() + 1);
+      const std::string source = line.source.empty() ? at : line.source;
+      want.insert(at.substr(top.size() + 1) + "\t" + source.substr(top.size() + 1) + "\t" + clut);
+    }
+    make(planned, tree.runs[0]);
+    run_options in_folder;
+    in_folder.cwd = planned;
+    in_folder.tree = true;
+    const run_result plan = run_palfill(plan_args, in_folder);
+    EXPECT_EQ(plan.status, 0) << plan.err;
+    std::set<std::string> got;
+    std::string previous;
+    for (std::size_t at = 0, end; at < plan.out.size(); at = end + 1) {
+      end = plan.out.find('\n', at);
+      const std::string row = plan.out.substr(at, end - at);
+      EXPECT_LT(previous, row.substr(0, row.find('\t')));
+      previous = row.substr(0, row.find('\t'));
+      std::string fields = row.substr(0, row.rfind('\t'));
+      const std::size_t clut = fields.rfind('\t') + 1;
+      if (given) {
+        EXPECT_NE(fields.find(".clt", clut), std::string::npos) << row;
+        fields.replace(clut, std::string::npos, "given");
+      }
+      fields = unescaped(fields);
+      const std::string unknown = fields.substr(0, fields.rfind('\t') + 1) + "?";
+      // Without OUT_DIR, the plan lists what an OUT_DIR inside IN_DIR holds;
+      // --use-plan reads none of it.
+      const std::string out_dir =
+          places[1].substr(std::min(places[1].size(), top.size() + 1)) + "/";
+      if (places[1].compare(0, top.size() + 1, top + "/") == 0 &&
+          fields.compare(0, out_dir.size(), out_dir) == 0)
+        continue;
+      got.insert(want.count(unknown) != 0 ? unknown : fields);
+    }
+    EXPECT_EQ(got, want);
+    ASSERT_TRUE(write_file(path("plan.txt"), plan.out));
+    const run_result used = run_palfill(use_args, in_folder);
+    EXPECT_NE(used.status, 2) << used.out;
+    EXPECT_EQ(snapshot(planned), snapshot(reference));
   }
 
   // " (CLUT)" for a CLUT whose own failure gives a line that names no file.
@@ -288,13 +377,18 @@ TEST_F(tree_test, every_tree_gives_what_the_command_gives_image_by_image) {
     SCOPED_TRACE(tree.name);
     const std::string tool = path(std::to_string(t) + "/tool"),
                       reference = path(std::to_string(t) + "/ref");
-    std::map<std::string, tree_line> images;  // in the order of their paths, as palfill-tree goes
+    // In the order of their paths, as palfill-tree goes; a rendering may
+    // share its path with the image whose name it takes.
+    std::multimap<std::string, tree_line> images;
     for (std::size_t round = 0; round < tree.runs.size(); ++round) {
       make(tool, tree.runs[round]);
       make(reference, tree.runs[round]);
+      std::multimap<std::string, tree_line> changed;
       for (const tree_line& line : tree.runs[round]) {
-        if (!line.clut.empty()) images[line.path] = line;
+        if (!line.clut.empty()) changed.emplace(line.path, line);
       }
+      for (const auto& [path, line] : changed) images.erase(path);
+      images.insert(changed.begin(), changed.end());
       const std::string want = reference_run(tree, images, reference);
       run_options in_folder;
       in_folder.cwd = tool;
@@ -312,6 +406,7 @@ TEST_F(tree_test, every_tree_gives_what_the_command_gives_image_by_image) {
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(snapshot(tool), snapshot(reference)) << "round " << round;
       }
+      if (round == 0) check_plan(tree, images, reference, path(std::to_string(t) + "/plan"));
     }
   }
 }
@@ -346,7 +441,10 @@ TEST_F(tree_test, progress_and_the_end_show_on_a_terminal_alone) {
 // a mistake named on standard error first.
 TEST_F(tree_test, a_run_that_cannot_start_says_why) {
   ASSERT_TRUE(write_file(path("file"), "not a folder"));
-  const std::string usage = "Usage : palfill-tree [-j N] [--clut FILE] IN_DIR OUT_DIR\n";
+  const std::string usage =
+      "Usage : palfill-tree [-j N] [--clut FILE] IN_DIR OUT_DIR\n"
+      "        palfill-tree --plan [--clut FILE] IN_DIR\n"
+      "        palfill-tree [-j N] --use-plan FILE IN_DIR OUT_DIR\n";
   const std::string jobs = "palfill-tree: -j takes a number from 1 to 1024\n";
   const struct {
     std::vector<std::string> args;
@@ -378,6 +476,53 @@ TEST_F(tree_test, a_run_that_cannot_start_says_why) {
     EXPECT_EQ(lf_only(run.err), c.err);
     EXPECT_EQ(run.status, c.status);
     EXPECT_FALSE(fs::exists(path("out")));
+  }
+}
+
+// A plan converts what it says, and a line it cannot use fails on its own
+// as FILE:N; the rest go on.
+TEST_F(tree_test, a_plan_converts_what_it_says_and_names_the_lines_it_cannot_use) {
+  const std::string sample = read_file(std::string(PALFILL_EXAMPLES) + "/sample.png");
+  fs::create_directories(path("in/sub"));
+  ASSERT_TRUE(write_file(path("in/a.png"), sample));
+  ASSERT_TRUE(write_file(path("in/sub/b.png"), sample));
+  ASSERT_TRUE(fs::copy_file(std::string(PALFILL_EXAMPLES) + "/rgb.clt", path("in/sub/c.clt")));
+  const struct {
+    std::string row;
+    std::string line;  // "" for a rendering that converts
+  } rows[] = {
+      {"a.png\ta.png\t-\tdefaults", ""},
+      {"sub/b@x.png\tsub/b.png\tsub/c.clt\tdocument d.bml", ""},
+      {"c\\x40d.png\tsub/b.png\t-\tfolder", ""},  // c@d.png
+      {"a.png\tsub/b.png\t-\tdefaults", "plan.txt:4: Error : Not a plan line"},
+      {"/abs.png\ta.png\t-\tdefaults", "plan.txt:5: Error : Not a plan line"},
+      {"x.png\tsub/../a.png\t-\tdefaults", "plan.txt:6: Error : Not a plan line"},
+      {"y.png\ta.png\t-", "plan.txt:7: Error : Not a plan line"},
+      {"w.png\ta.png\t-\tdefaults\tmore", "plan.txt:8: Error : Not a plan line"},
+      {"q.png\ta.png\t\\q\tdefaults", "plan.txt:9: Error : Not a plan line"},
+      {"z.png\ta.png\t!\tError : Settled by hand", "in/z.png: Error : Settled by hand"},
+  };
+  std::string plan, lines;
+  for (const auto& r : rows) {
+    plan += r.row + "\n";
+    if (!r.line.empty()) lines += shown(r.line) + "\n";
+  }
+  ASSERT_TRUE(write_file(path("plan.txt"), plan));
+  run_options in_folder;
+  in_folder.tree = true;
+  in_folder.cwd = path("");
+  const run_result run = run_palfill({"--use-plan", "plan.txt", "in", "out"}, in_folder);
+  EXPECT_EQ(lf_only(run.raw_out), lines + shown("Finished in -> out: 3 converted, 7 failed\n"));
+  EXPECT_EQ(run.status, 1);
+  run_options alone;
+  alone.cwd = path("in");
+  for (const auto& [input, clut, output] : {std::array<std::string, 3>{"a.png", "", "a.png"},
+                                            {"sub/b.png", "sub/c.clt", "sub/b@x.png"},
+                                            {"sub/b.png", "", "c@d.png"}}) {
+    std::vector<std::string> args{shown(input), shown("../want")};
+    if (!clut.empty()) args.insert(args.begin() + 1, shown(clut));
+    ASSERT_EQ(run_palfill(args, alone).status, 0);
+    EXPECT_TRUE(read_file(path("out/" + output)) == read_file(path("want"))) << output;
   }
 }
 

@@ -271,12 +271,15 @@ def test_convert_tree_stops_at_once_when_told_and_reports_progress(tmp_path, how
         palfill.convert_tree(tmp_path / "in", tmp_path / "out", jobs=1, progress=progress)
     assert time.monotonic() - started < 5
     assert len(heard) == 1 and heard[0][0] <= heard[0][1] <= 300, heard
-    outputs = sorted((tmp_path / "out").iterdir())
-    assert len(outputs) < 300
+    outputs = sorted((tmp_path / "out").iterdir()) if (tmp_path / "out").exists() else []
+    assert len(outputs) < 100
     want = palfill.convert(big)
     assert all(p.read_bytes() == want for p in outputs[:-1])  # the last may be cut short
+    (tmp_path / "small").mkdir()
+    for i in range(300):
+        (tmp_path / "small" / f"{i:03d}.png").write_bytes(SAMPLE)
     done = []
-    palfill.convert_tree(tmp_path / "in", tmp_path / "again", jobs=2, progress=lambda *args: done.append(args))
+    palfill.convert_tree(tmp_path / "small", tmp_path / "again", jobs=2, progress=lambda *args: done.append(args))
     assert done[-1] == (300, 300) and all(d <= f for d, f in done)
 
 

@@ -31,7 +31,8 @@ int usage(const std::string& mistake) {
 }  // namespace
 
 std::optional<int> read_tree_arguments(const std::vector<command_argument>& args,
-                                       tree_options& options) {
+                                       tree_request& request) {
+  tree_options& options = request.options;
   std::vector<const command_argument*> places;
   bool options_end = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -53,6 +54,11 @@ std::optional<int> read_tree_arguments(const std::vector<command_argument>& args
                                         : 0;
       if (jobs == 0) return usage("-j takes a number from 1 to " + std::to_string(most_jobs));
       options.jobs = jobs;
+    } else if (arg == "--plan") {
+      request.plan = true;
+    } else if (arg == "--use-plan") {
+      if (!has_value) return usage("--use-plan takes a file");
+      request.use_plan = args[++i];
     } else if (arg == "--clut" || arg.compare(0, 7, "--clut=") == 0) {
       if (arg == "--clut" && !has_value) return usage("--clut takes a file");
       if (arg == "--clut") {
@@ -67,9 +73,11 @@ std::optional<int> read_tree_arguments(const std::vector<command_argument>& args
       return usage("no option " + arg);
     }
   }
-  if (places.size() != 2) return usage("");
+  if (request.plan && request.use_plan) return usage("--plan and --use-plan do not go together");
+  if (request.use_plan && options.clut) return usage("--use-plan names each CLUT: no --clut");
+  if (places.size() != (request.plan ? 1u : 2u)) return usage("");
   options.in_dir = *places[0];
-  options.out_dir = *places[1];
+  if (!request.plan) options.out_dir = *places[1];
   return std::nullopt;
 }
 

@@ -24,19 +24,68 @@ int end_with(const std::string& line, int status) {
   return status;
 }
 
+// The rows of the plan file, a line at a time, named FILE:N in lines.
+struct plan_file {
+  const command_argument& name;
+  int file = no_file;
+  std::string held;  // read and not yet taken
+  bool ended = false;
+  std::size_t number = 0;
+};
+
+bool next_row(plan_file& plan, plan_entry& entry) {
+  std::size_t end;
+  while ((end = plan.held.find('\n')) == std::string::npos && !plan.ended) {
+    unsigned char block[64 << 10];
+    std::size_t given = 0;
+    const env_status read = native_files().read(plan.file, block, sizeof block, &given);
+    plan.held.append(reinterpret_cast<const char*>(block), given);
+    plan.ended = given < sizeof block || !read.ok();
+  }
+  if (plan.held.empty() && plan.ended) return false;
+  std::string line = plan.held.substr(0, end);
+  plan.held.erase(0, end == std::string::npos ? std::string::npos : end + 1);
+  if (!line.empty() && line.back() == '\r') line.pop_back();  // a plan edited on Windows
+  entry.who = plan.name.text + ":" + std::to_string(++plan.number);
+  entry.readable = read_plan_line(line, entry.fields);
+  return true;
+}
+
 int run(const std::vector<command_argument>& args) {
-  tree_options options;
-  if (const std::optional<int> status = read_tree_arguments(args, options)) return *status;
+  tree_request request;
+  if (const std::optional<int> status = read_tree_arguments(args, request)) return *status;
+  const tree_options& options = request.options;
   tree_events events;
   progress_line progress;
-  progress.shown = stderr_is_terminal();
-  events.count_first = progress.shown;
-  events.report = [&progress](const tree_failure& failure) {
+  progress.shown = stderr_is_terminal() && !request.plan;
+  events.report = [&](const tree_failure& failure) {
     erase_progress(progress);
-    print(failure.path + ": " + failure.line);
+    const std::string line = without_controls(failure.path + ": " + failure.line);
+    if (request.plan) write_stderr(line);  // standard output holds the plan alone
+    if (!request.plan) write_stdout(line);
   };
   events.counted = [&]() { draw_progress(progress, events.done, events.found, false); };
-  const tree_result result = convert_tree(options, events);
+  tree_result result;
+  if (request.plan) {
+    result = plan_tree(
+        options, [](const plan_fields& fields) { write_stdout(plan_line(fields)); }, events);
+    if (result.could_not_start) return end_with(*result.could_not_start, 2);
+    if (result.could_not_go_on) return end_with(*result.could_not_go_on, 2);
+    return 0;
+  }
+  if (request.use_plan) {
+    plan_file plan{*request.use_plan, no_file, "", false, 0};
+    if (!native_files()
+             .open_for_reading(plan.name.path, read_mode::wait, &plan.file, nullptr)
+             .ok()) {
+      return end_with(cant_open_line(plan.name.text), 2);
+    }
+    result = convert_plan(
+        options, [&plan](plan_entry& entry) { return next_row(plan, entry); }, events);
+    native_files().close(plan.file);
+  } else {
+    result = convert_tree(options, events);
+  }
   if (result.could_not_start) return end_with(*result.could_not_start, 2);
   draw_progress(progress, events.done, events.found, true);
   erase_progress(progress);

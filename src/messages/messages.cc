@@ -190,18 +190,23 @@ bool begins_as_palfill_writes(const unsigned char* start, std::size_t size) {
 }
 
 std::string tree_usage_line() {
-  return "Usage : palfill-tree [-j N] [--clut FILE] IN_DIR OUT_DIR\n";
+  return "Usage : palfill-tree [-j N] [--clut FILE] IN_DIR OUT_DIR\n"
+         "        palfill-tree --plan [--clut FILE] IN_DIR\n"
+         "        palfill-tree [-j N] --use-plan FILE IN_DIR OUT_DIR\n";
 }
 
 std::string tree_help_text() {
   return tree_usage_line() +
          "Converts every .png under IN_DIR as palfill converts it, to the same path under "
-         "OUT_DIR.\n"
-         "  -j N         convert N images at once, 1 to 1024 (default: one per processor)\n"
-         "  --clut FILE  the colours of FILE for every image\n"
-         "  --           what follows are folders, even when they begin with a dash\n"
-         "  --help       this text\n"
-         "  --version    the version\n"
+         "OUT_DIR,\n"
+         "each with the CLUT of the BML documents that show it, or of its folder.\n"
+         "  -j N            convert N images at once, 1 to 1024 (default: one per processor)\n"
+         "  --clut FILE     the colours of FILE for every image, whatever documents say\n"
+         "  --plan          print which CLUT each output takes, and why; convert nothing\n"
+         "  --use-plan FILE convert what FILE, a plan, says\n"
+         "  --              what follows are folders, even when they begin with a dash\n"
+         "  --help          this text\n"
+         "  --version       the version\n"
          "See palfill-tree(1).\n";
 }
 
@@ -235,6 +240,10 @@ std::string output_through_link_line(const std::string& link) {
 
 std::string output_inside_input_line(const std::string& output_path) {
   return error_line("Output inside the input folder", output_path);
+}
+
+std::string input_inside_output_line(const std::string& input_path) {
+  return error_line("Input inside the output folder", input_path);
 }
 
 std::string tree_out_of_memory_line() {
@@ -280,9 +289,64 @@ std::string tree_argument_note(const std::string& what) {
   return "palfill-tree: " + what + "\n";
 }
 
-std::string without_controls(const std::string& text) {
+std::string rendering_names_image_line(const std::string& image) {
+  return "Error : Rendering of " + image + " has the name of an image of the tree\n";
+}
+
+std::string rendering_names_rendering_line(const std::string& image) {
+  return "Error : Rendering of " + image + " has the name of another rendering\n";
+}
+
+std::string plan_line(const plan_fields& fields) {
+  return without_controls(fields.output, true) + "\t" + without_controls(fields.input, true) +
+         "\t" + without_controls(fields.clut, true) + "\t" + without_controls(fields.why, true) +
+         "\n";
+}
+
+bool read_plan_line(const std::string& line, plan_fields& fields) {
+  std::string* const field[] = {&fields.output, &fields.input, &fields.clut, &fields.why};
+  std::size_t which = 0;
+  for (std::string* f : field) f->clear();
+  static const std::string digits = "0123456789abcdef";
+  for (std::size_t at = 0; at < line.size(); ++at) {
+    const char c = line[at];
+    if (c == '\t') {
+      if (++which == 4) return false;
+      continue;
+    }
+    if (c != '\\') {
+      *field[which] += c;
+      continue;
+    }
+    if (at + 1 < line.size() && line[at + 1] == '\\') {
+      *field[which] += '\\';
+      ++at;
+      continue;
+    }
+    const auto hex = [&](std::size_t i) {
+      const char d = i < line.size() && line[i] >= 'A' && line[i] <= 'F' ? char(line[i] + 32)
+                     : i < line.size()                                   ? line[i]
+                                                                         : 'z';
+      return digits.find(d);
+    };
+    if (at + 3 >= line.size() || line[at + 1] != 'x' || hex(at + 2) == std::string::npos ||
+        hex(at + 3) == std::string::npos) {
+      return false;
+    }
+    *field[which] += static_cast<char>(hex(at + 2) * 16 + hex(at + 3));
+    at += 3;
+  }
+  return which == 3;
+}
+
+std::string not_a_plan_line() {
+  return "Error : Not a plan line\n";
+}
+
+std::string without_controls(const std::string& text, bool backslashes) {
   const bool utf8 = is_utf8(text);
-  const std::size_t end = !text.empty() && text.back() == '\n' ? text.size() - 1 : text.size();
+  const bool line_end = !backslashes && !text.empty() && text.back() == '\n';
+  const std::size_t end = line_end ? text.size() - 1 : text.size();
   std::string out;
   out.reserve(text.size());
   for (std::size_t at = 0; at < end; ++at) {
@@ -292,6 +356,8 @@ std::string without_controls(const std::string& text) {
                     static_cast<unsigned char>(text[at + 1]) <= 0x9F;
     if (byte < 0x20 || byte == 0x7F) {
       put_escaped(out, byte);
+    } else if (backslashes && byte == '\\') {
+      out += "\\\\";
     } else if (c1) {
       put_escaped(out, byte);
       put_escaped(out, static_cast<unsigned char>(text[++at]));

@@ -64,8 +64,8 @@ bool begins_as_palfill_writes(const unsigned char* start, std::size_t size);
 // ---- palfill-tree's lines. A folder is named as typed (IN_DIR joined
 // with its relative path), or "." by the page for the top of a choice.
 
-std::string tree_usage_line();
-std::string tree_help_text();  // the usage line, then the options
+std::string tree_usage_line();  // its three forms
+std::string tree_help_text();   // the usage, then the options
 std::string tree_version_line();
 std::string more_than_one_clut_line(const std::string& folder);
 std::string cant_open_folder_line(const std::string& folder);
@@ -75,6 +75,7 @@ std::string folder_converted_as_line(const std::string& converted_as);
 std::string not_regular_file_line(const std::string& path);
 std::string output_through_link_line(const std::string& link);
 std::string output_inside_input_line(const std::string& output_path);
+std::string input_inside_output_line(const std::string& input_path);
 // The walk itself out of memory: the run cannot go on.
 std::string tree_out_of_memory_line();
 std::string tree_summary_line(const std::string& in_dir, const std::string& out_dir,
@@ -93,11 +94,34 @@ bool is_tree_report(const std::string& text);
 // palfill-tree's complaint about its arguments, for standard error.
 std::string tree_argument_note(const std::string& what);
 
+// A rendering that is not written: its name is an image's own in the tree,
+// or another rendering's. `image` is the image it renders, as typed.
+std::string rendering_names_image_line(const std::string& image);
+std::string rendering_names_rendering_line(const std::string& image);
+
 // `text` with each control character (below 0x20, 0x7F, and U+0080 to
 // U+009F where `text` is UTF-8) written \xNN, one for each of its bytes, so
 // that no name can end a line, erase one or forge another. A final newline
-// stays. Backslashes stay, as Windows's separator.
-std::string without_controls(const std::string& text);
+// stays. Backslashes stay, as Windows's separator. A plan's field
+// (`backslashes`) has no line end, and writes a backslash \\.
+std::string without_controls(const std::string& text, bool backslashes = false);
+
+// ---- Plans: `OUT_REL<TAB>IN_REL<TAB>CLUT<TAB>WHY`, one line for each
+// rendering, as palfill-tree --plan writes them and --use-plan reads them.
+// Paths are relative to IN_DIR with '/' between names. In each field a
+// backslash is written \\ and a control character \xNN.
+
+struct plan_fields {
+  std::string output;
+  std::string input;
+  std::string clut;  // "-": the default colours; "!": the rendering fails with `why`
+  std::string why;
+};
+std::string plan_line(const plan_fields& fields);
+// The fields of `line`, its newline taken off; false when it has other
+// than four, or an escape that is none of those above.
+bool read_plan_line(const std::string& line, plan_fields& fields);
+std::string not_a_plan_line();
 
 }  // namespace palfill
 

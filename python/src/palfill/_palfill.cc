@@ -235,22 +235,25 @@ bool run_tree_answering(const tree_options& options, tree_events& events, PyObje
     return true;
   }
   bool stopped = false;
-  for (bool done = false; !done;) {
+  for (bool done = false;;) {
+    // Heard at once, and then at every wake-up: a signal the progress
+    // call itself raised too.
+    PyObject* called = nullptr;
+    if (!stopped && PyErr_CheckSignals() == 0 && progress != Py_None) {
+      called = PyObject_CallFunction(progress, "nn", static_cast<Py_ssize_t>(events.done.load()),
+                                     static_cast<Py_ssize_t>(events.found.load()));
+      if (called != nullptr) PyErr_CheckSignals();
+    }
+    Py_XDECREF(called);
+    if (!stopped && PyErr_Occurred()) {
+      stopped = true;
+      events.stop = true;
+    }
+    if (done) break;
     Py_BEGIN_ALLOW_THREADS;
     std::unique_lock<std::mutex> guard(lock);
     done = ended.wait_for(guard, std::chrono::milliseconds(200), [&] { return finished; });
     Py_END_ALLOW_THREADS;
-    if (done || stopped) continue;
-    PyObject* called = nullptr;
-    if (PyErr_CheckSignals() == 0 && progress != Py_None) {
-      called = PyObject_CallFunction(progress, "nn", static_cast<Py_ssize_t>(events.done.load()),
-                                     static_cast<Py_ssize_t>(events.found.load()));
-    }
-    if (called == nullptr && PyErr_Occurred()) {
-      stopped = true;
-      events.stop = true;
-    }
-    Py_XDECREF(called);
   }
   Py_BEGIN_ALLOW_THREADS;
   runner.join();
