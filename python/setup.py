@@ -2,10 +2,8 @@
 library themselves, as src/library_sources.txt and src/driver_sources.txt
 list them for CMake and for this file alike. They live outside python/, so
 in the repository they are copied under core/ first (a folder git ignores);
-an sdist carries that copy, and builds on its own.
-
-palfill.ResultCode is written from palfill.h's palfill_result, the one
-list of the library's results, into src/palfill/_results.py."""
+an sdist carries that copy, and builds on its own. The library's results
+come from the extension itself, as constants."""
 import re
 import shutil
 from pathlib import Path
@@ -44,27 +42,8 @@ def version() -> str:
     return ".".join(match[1] for match in found if match)
 
 
-def write_results() -> None:
-    """ResultCode, member by member from palfill_result, with its comment."""
-    enum = re.search(r"typedef enum palfill_result \{(.*?)\} palfill_result;", header(), re.S)
-    members = re.findall(r"PALFILL_(\w+) = (\d+),?\s*/\* (.*?) \*/", enum[1] if enum else "")
-    if not members:
-        raise RuntimeError("no palfill_result members in palfill.h")
-    lines = [
-        '"""palfill.ResultCode, written by setup.py from palfill.h\'s palfill_result."""',
-        "import enum",
-        "",
-        "",
-        "class ResultCode(enum.IntEnum):",
-        '    """How a conversion ended: one member per palfill_result of the library."""',
-        "",
-    ] + [f"    {name} = {value}  #: {comment}" for name, value, comment in members]
-    (HERE / "src" / "palfill" / "_results.py").write_text("\n".join(lines) + "\n")
-
-
 if (REPOSITORY / "src" / "library_sources.txt").is_file() and (REPOSITORY / "python").resolve() == HERE:
     copy_core()
-write_results()
 
 setup(
     version=version(),

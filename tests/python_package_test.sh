@@ -59,6 +59,36 @@ for block in "${blocks[@]}"; do
     "$work/readme_block.py" || fail "mypy --strict on README block $(basename "$block")"
 done
 
+# The README's cluster recipe, as it stands, on two local worker processes
+# over a capture: every file as palfill-tree leaves it.
+if "$work/venv/bin/python" -c "import distributed" 2>/dev/null; then
+  capture=$work/capture
+  mkdir -p "$capture/in/S/40/0000" "$capture/in/S/40/0001" "$capture/in/S/40/img"
+  cp "$top/examples/rgb.clt" "$capture/in/S/40/0000/red.clt"
+  cp "$top/examples/ycbcr.clt" "$capture/in/S/40/0001/red.clt"
+  cp "$top/examples/rgb.clt" "$capture/in/S/40/0001/other.clt"
+  for image in S/40/img/p.png S/40/img/q.png S/40/0001/alone.png S/40/0000/own.png; do
+    cp "$top/examples/sample-4bit.png" "$capture/in/$image"
+  done
+  show='<object type="image/X-arib-png" data="/40/img/p.png"/><object type="image/X-arib-png"'
+  printf '<bml><body style="clut:url(red.clt)">%s data="own.png"/></body></bml>' "$show" \
+    >"$capture/in/S/40/0000/a.bml"
+  printf '<bml><body style="clut:url(red.clt)">%s data="../img/q.png"/></body></bml>' "$show" \
+    >"$capture/in/S/40/0001/b.bml"
+  awk -v section="Broadcast captures" -v lang=python -v dir="$capture" -f "$(dirname "$0")/readme_blocks.awk" \
+    "$top/README.md"
+  (cd "$capture" && timeout 300 "$work/venv/bin/python" 1.python in out >failed.txt 2>cluster.log) ||
+    { cat "$capture/cluster.log"; fail "the cluster recipe"; }
+  (cd "$capture" && "$(dirname "$palfill")/palfill-tree" in tree-out >tree-failed.txt)
+  diff -r "$capture/out" "$capture/tree-out" || fail "the cluster recipe leaves other files than palfill-tree"
+  [ "$(cat "$capture/failed.txt")" = "$(head -n -1 "$capture/tree-failed.txt")" ] ||
+    fail "the cluster recipe's failures are not palfill-tree's: $(cat "$capture/failed.txt")"
+  [ -e "$capture/out/S/40/img/p@S+40+0000+red.png" ] || fail "the capture's renderings are missing"
+else
+  echo "the cluster recipe is left out: $python lacks distributed (Debian: python3-distributed)"
+  [ -z "${PALFILL_REQUIRE_ALL_TESTS:-}" ] || fail "python3-distributed is missing"
+fi
+
 # The sdist, as it could be uploaded: built, moved away from the
 # repository, and built again there as a user who downloads it would.
 "$work/venv/bin/python" -m build --sdist --no-isolation --outdir "$work/sdist" "$top/python" >"$work/sdist.log" 2>&1 ||

@@ -14,6 +14,7 @@ import mmap
 import os
 import pickle
 import re
+import shutil
 import signal
 import struct
 import subprocess
@@ -102,13 +103,11 @@ def test_convert_takes_any_buffer_and_refuses_the_rest(tmp_path):
 
 
 def test_the_package_says_the_library_s_version_and_results_and_how_it_is_called():
-    header = (TOP / "include" / "palfill.h").read_text() if (TOP / "include").is_dir() else None
-    if header is None:
-        pytest.skip("palfill.h is not beside the tests")
-    version = ".".join(re.search(rf"PALFILL_VERSION_{p} (\d+)", header)[1] for p in ("MAJOR", "MINOR", "PATCH"))
-    assert palfill.__version__ == version
-    assert {m.name: m.value for m in palfill.ResultCode} == {
-        name: int(value) for name, value in re.findall(r"PALFILL_(\w+) = (\d+)", header)}
+    version = subprocess.run([TREE_COMMAND, "--version"], capture_output=True, check=True).stdout
+    assert version.decode() == f"palfill-tree {palfill.__version__}\n"
+    assert [(m.name, m.value) for m in palfill.ResultCode] == [
+        (name, getattr(palfill._palfill, name)) for name in palfill._palfill.RESULTS]
+    assert [m.value for m in palfill.ResultCode] == list(range(len(palfill.ResultCode)))
     for name in palfill.__all__ + ["open"]:
         value = getattr(palfill, name)
         if callable(value) and not isinstance(value, type):
@@ -281,6 +280,83 @@ def test_convert_tree_stops_at_once_when_told_and_reports_progress(tmp_path, how
     done = []
     palfill.convert_tree(tmp_path / "small", tmp_path / "again", jobs=2, progress=lambda *args: done.append(args))
     assert done[-1] == (300, 300) and all(d <= f for d, f in done)
+
+
+def trees():
+    """The trees of tests/trees.txt, as palfill-tree's test reads them: (name, args, [(path, content, target)])."""
+    table = TOP / "tests" / "trees.txt"
+    if not table.is_file():
+        return []
+    found = []
+    for line in table.read_text("utf-8").splitlines():
+        if line.startswith("tree "):
+            found.append((line[5:], ["in", "out"], []))
+        elif line.startswith("run "):
+            found[-1][1][:] = line[4:].split(" ")
+        elif line == "then":
+            found[-1][2].append(None)  # the first round alone is made here
+        elif line and not line.startswith("#") and line != "posix" and None not in found[-1][2]:
+            head, _, content = line.split(" -> ")[0].partition(" = ")
+            path, _, target = head.partition(" => ")
+            if " <= " not in path:
+                found[-1][2].append((path, content, target))
+    return found
+
+
+def make_tree(root, files):
+    contents = {"sample": SAMPLE, "sample4": SAMPLE4, "cut": SAMPLE[:300], "text": b"not a png at all\n", "empty": b"",
+                "signature": SAMPLE[:8], "rgb": RGB, "ycbcr": YCBCR, "depth3": b"\x60", "cutclt": YCBCR[:100]}
+    unescape = lambda text: re.sub(rb"\\x([0-9a-f]{2})", lambda m: bytes([int(m[1], 16)]), text.encode())
+    for path, content, target in filter(None, files):
+        at = Path(root, os.fsdecode(unescape(path)))
+        if os.path.lexists(at):
+            continue
+        at.parent.mkdir(parents=True, exist_ok=True)
+        if target:
+            at.symlink_to(target)
+        elif content == "fifo":
+            os.mkfifo(at)
+        else:
+            default = SAMPLE if path.lower().endswith(".png") else RGB if path.endswith(".clt") else b"text\n"
+            at.write_bytes(unescape(content[5:]) if content.startswith("text:") else contents.get(content, default))
+
+
+def as_printed(line):
+    """A line as palfill-tree prints it: control characters as \\xNN."""
+    raw = os.fsencode(line)
+    controls = rb"[\x00-\x1f\x7f]|\xc2[\x80-\x9f]" if raw.decode("utf-8", "replace") == line else rb"[\x00-\x1f\x7f]"
+    return re.sub(controls, lambda m: "".join(f"\\x{b:02x}" for b in m[0]).encode(), raw).decode("utf-8", "surrogateescape")
+
+
+@pytest.mark.parametrize("name, args, files", trees(), ids=[tree[0] for tree in trees()])
+def test_the_table_of_trees_plans_and_converts_as_palfill_tree_does(tmp_path, monkeypatch, name, args, files):
+    """Each tree of tests/trees.txt: plan_tree() is --plan, convert_tree() the walk, and
+    convert_tree(plan=...) --use-plan, in lines and in the files they leave."""
+    every = args[args.index("--clut") + 1] if "--clut" in args else None
+    in_dir, out_dir = [a for a in args if a not in ("--", "--clut", every)]
+    for side in ("command", "python"):
+        make_tree(tmp_path / side, files)
+    run = lambda *argv: subprocess.run([TREE_COMMAND, *argv], cwd=tmp_path / "command", capture_output=True,
+                                       check=False).stdout.decode("utf-8", "surrogateescape")
+    unescaped = lambda field: os.fsdecode(re.sub(rb"\\(\\|x([0-9a-f]{2}))", lambda m: bytes(
+        [int(m[2], 16)]) if m[2] else b"\\", os.fsencode(field)))
+    monkeypatch.chdir(tmp_path / "python")
+    plan = palfill.plan_tree(in_dir, clut=every)
+    printed = run("--plan", *(["--clut", every] if every else []), "--", in_dir)
+    elsewhere = printed.replace(str(tmp_path / "command"), str(tmp_path / "python"))  # --clut's absolute path
+    assert [palfill.PlanEntry(*map(unescaped, row.split("\t"))) for row in elsewhere.splitlines()] == plan
+    (tmp_path / "plan.txt").write_text(printed, "utf-8", "surrogateescape")
+    for how, kwargs in [("walk", {}), ("plan", {"plan": plan})]:
+        lines = run(*(["--use-plan", "../plan.txt"] if how == "plan" else []),
+                    *args if how == "walk" else ["--", in_dir, out_dir]).splitlines()
+        done = palfill.convert_tree(in_dir, out_dir, clut=every if how == "walk" else None, jobs=2, **kwargs)
+        assert [as_printed(f"{path}: {line}") for path, line in done.failures] == lines[:-1]
+        assert lines[-1] == f"Finished {in_dir} -> {out_dir}: {done.converted} converted, {len(done.failures)} failed"
+        assert tree(tmp_path / "python") == tree(tmp_path / "command")
+        for side in ("command", "python"):  # afresh for the plan
+            shutil.rmtree(tmp_path / side)
+            make_tree(tmp_path / side, files)
+        monkeypatch.chdir(tmp_path / "python")
 
 
 def test_open_gives_the_image_pillow_reads_from_the_command_s_output(tmp_path):

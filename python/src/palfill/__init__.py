@@ -10,8 +10,9 @@ own core and driver, compiled in:
 - convert(png, clut=None) -> bytes: a PNG in memory, as libpalfill converts.
 - convert_file(in_png, out_png, *, clut=None): exactly what the command does
   with files, checks included.
-- convert_tree(in_dir, out_dir, *, clut=None, jobs=None): exactly what
-  palfill-tree does with a whole folder.
+- convert_tree(in_dir, out_dir, *, clut=None, jobs=None, progress=None,
+  plan=None): exactly what palfill-tree does with a whole folder.
+- plan_tree(in_dir, *, clut=None) -> list[PlanEntry]: palfill-tree --plan.
 - palfill.open(fp, clut=None): a Pillow Image in the image's true colours
   (needs Pillow: ``pip install 'palfill[pillow]'``).
 
@@ -24,26 +25,48 @@ once.
 from __future__ import annotations
 
 import builtins
+import enum
 import errno as _errno
 import io
 import os
-from typing import IO, TYPE_CHECKING, Any, Callable, NamedTuple, Optional, Union
+from typing import IO, TYPE_CHECKING, Any, Callable, Iterable, NamedTuple, Optional, Union
 
 from . import _palfill
-from ._palfill import convert, convert_file
-from ._results import ResultCode
 
 if TYPE_CHECKING:
     from PIL import Image
 
-__all__ = ["ConversionError", "Error", "FileError", "ResultCode", "TreeResult", "convert", "convert_file",
-           "convert_tree", "__version__"]
+__all__ = ["ConversionError", "Error", "FileError", "PlanEntry", "ResultCode", "TreeResult", "convert",
+           "convert_file", "convert_tree", "plan_tree", "__version__"]
 
 #: The project's version, which is also that of the library compiled in.
-__version__: str = _palfill.library_version()
+__version__: str = _palfill.__version__
 
 #: A path as os.open takes one.
 StrOrBytesPath = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+#: What the buffer protocol hands over: bytes, bytearray, memoryview, mmap ...
+Buffer = Any
+
+
+class ResultCode(enum.IntEnum):
+    """How a conversion ended: the library's palfill_result, value for value
+    (the extension adds each as a constant, named as palfill.h names it)."""
+
+    FINISHED = _palfill.FINISHED  #: the output is complete
+    NOT_PNG = _palfill.NOT_PNG  #: 8 bytes or more, not beginning with the PNG signature
+    UNEXPECTED_EOF = _palfill.UNEXPECTED_EOF  #: the PNG ends before IEND
+    CLUT_UNEXPECTED_EOF = _palfill.CLUT_UNEXPECTED_EOF  #: the CLUT ends inside a field
+    UNKNOWN_DEPTH = _palfill.UNKNOWN_DEPTH  #: the CLUT's depth code is 3, which is invalid
+    NOT_A_CLUT = _palfill.NOT_A_CLUT  #: the CLUT begins with the PNG signature: an image
+    OUT_OF_MEMORY = _palfill.OUT_OF_MEMORY  #: memory for the conversion could not be had
+    WRITE_FAILED = _palfill.WRITE_FAILED  #: the output refused bytes or a cut
+    READ_FAILED = _palfill.READ_FAILED  #: a read failed
+    BUFFER_TOO_SMALL = _palfill.BUFFER_TOO_SMALL  #: a caller's buffer cannot hold the output
+    INVALID_ARGUMENT = _palfill.INVALID_ARGUMENT  #: a struct's size is one no release has
+
+
+if [member.name for member in ResultCode] != list(_palfill.RESULTS):
+    raise ImportError("palfill.ResultCode does not list the results of the library compiled in")
 
 
 class Error(Exception):
@@ -126,7 +149,61 @@ def _file_error(error_number: int, line: str, filename: Any, result: Optional[Re
     return error
 
 
-_palfill._setup(tuple(ResultCode), ConversionError, _file_error)
+def _contiguous(data: Optional[Buffer]) -> Optional[Buffer]:
+    """`data` as one contiguous run of bytes, as the extension takes them: a strided view is copied."""
+    if data is None:
+        return None
+    view = memoryview(data)
+    return data if view.c_contiguous else view.tobytes()
+
+
+def _converted(png: Buffer, clut: Optional[Buffer], png_name: StrOrBytesPath, clut_name: StrOrBytesPath) -> bytes:
+    try:
+        result, data, line = _palfill.convert(png, clut, png_name, clut_name)
+    except (TypeError, BufferError):  # perhaps a buffer that is not contiguous
+        result, data, line = _palfill.convert(_contiguous(png), _contiguous(clut), png_name, clut_name)
+    if result:
+        raise ConversionError(line, ResultCode(result), data)
+    return data  # type: ignore[return-value]  # bytes, when it finished
+
+
+def convert(png: Buffer, clut: Optional[Buffer] = None) -> bytes:
+    """The PNG held in `png` with its palette, from the CLUT file held in `clut`
+    or, without one, from the 128 default colours: the bytes the palfill
+    command writes.
+
+    Each takes any object with the buffer protocol (bytes, bytearray,
+    memoryview, mmap). Any failure raises ConversionError, whose ``.data`` is
+    what the command would leave in its output file and whose ``.line`` names
+    the files <png> and <clut>. The GIL is released while it converts.
+    """
+    try:  # the usual way in, a frame shorter than _converted()'s
+        result, data, line = _palfill.convert(png, clut, "<png>", "<clut>")
+    except (TypeError, BufferError):
+        return _converted(png, clut, "<png>", "<clut>")
+    if result:
+        raise ConversionError(line, ResultCode(result), data)
+    return data  # type: ignore[return-value]  # bytes, when it finished
+
+
+def convert_file(in_png: StrOrBytesPath, out_png: StrOrBytesPath, *, clut: Optional[StrOrBytesPath] = None) -> None:
+    """As ``palfill IN_PNG [CLUT] OUT_PNG`` does: the command's files, in constant
+    memory, with every check the command makes.
+
+    A failure of the bytes raises ConversionError after leaving the command's
+    files; a failure of the files raises a FileError, which is also the
+    OSError subclass Python raises for its cause. The GIL is released while
+    it converts.
+    """
+    failed = _palfill.convert_file(in_png, out_png, clut)
+    if failed is None:
+        return
+    line, result, file_failure, role, error_number = failed
+    code = ResultCode(result) if result >= 0 else None
+    if not file_failure:
+        assert code is not None
+        raise ConversionError(line, code, None)
+    raise _file_error(error_number, line, (in_png, clut, out_png)[role], code)
 
 
 class TreeResult(NamedTuple):
@@ -137,17 +214,33 @@ class TreeResult(NamedTuple):
     failures: list[tuple[str, str]]
 
 
+class PlanEntry(NamedTuple):
+    """One output of a plan, as ``palfill-tree --plan`` prints it: paths
+    relative to the input folder, ``/`` between names; ``clut`` the CLUT's
+    path, ``-`` for the default colours, or ``!`` where the output fails with
+    ``why``; ``why`` says why (``document DOC``, ``folder``, ``defaults``,
+    ``--clut``, or the failure's line)."""
+
+    output: str
+    input: str
+    clut: str
+    why: str
+
+
 def convert_tree(in_dir: StrOrBytesPath, out_dir: StrOrBytesPath, *, clut: Optional[StrOrBytesPath] = None,
-                 jobs: Optional[int] = None, progress: Optional[Callable[[int, int], object]] = None) -> TreeResult:
+                 jobs: Optional[int] = None, progress: Optional[Callable[[int, int], object]] = None,
+                 plan: Optional[Iterable[PlanEntry]] = None) -> TreeResult:
     """As ``palfill-tree [-j JOBS] [--clut CLUT] IN_DIR OUT_DIR`` does.
 
-    Every file under `in_dir` whose name ends in .png converts to the same
-    relative path under `out_dir`, each as the command converts it alone,
-    with `clut` or else the CLUT file of its folder, or of the nearest folder
-    above. `jobs` images convert at once (None: one per processor). A damaged
-    image is a failure in the result, not an exception; an `in_dir` that
-    cannot be read raises FileError, and memory the walk cannot have
-    MemoryError. The GIL is released while it runs.
+    Every file under `in_dir` whose name ends in .png converts under
+    `out_dir`, each as the command converts it alone, with the CLUT of the
+    BML documents that show it, or of its folder (`clut`, when given, for
+    every image). `plan`, an iterable of PlanEntry (from plan_tree(), or
+    made by hand), converts exactly those entries instead, as
+    ``palfill-tree --use-plan`` does. `jobs` images convert at once (None:
+    one per processor). A damaged image is a failure in the result, not an
+    exception; an `in_dir` that cannot be read raises FileError, and memory
+    the walk cannot have MemoryError. The GIL is released while it runs.
 
     `progress`, when given, is called from this thread at least once a
     second with (done, total): the images done, of those found so far.
@@ -155,8 +248,32 @@ def convert_tree(in_dir: StrOrBytesPath, out_dir: StrOrBytesPath, *, clut: Optio
     `progress` raises stops the run the same way: outputs finished by then
     stay, and those in flight are left as an interrupted palfill leaves them.
     """
-    converted, failures = _palfill._convert_tree(in_dir, out_dir, clut=clut, jobs=jobs, progress=progress)
+    if jobs is not None and not isinstance(jobs, int):
+        raise TypeError(f"jobs must be an int or None, not {type(jobs).__name__}")
+    if jobs is not None and not 1 <= jobs <= 1024:
+        raise ValueError("jobs must be from 1 to 1024, or None for one per processor")
+    if progress is not None and not callable(progress):
+        raise TypeError("progress must be callable")
+    converted, failures, could_not_start, error_number = _palfill.convert_tree(
+        in_dir, out_dir, clut, jobs or 0, progress, plan)
+    if could_not_start is not None:
+        raise _file_error(error_number, could_not_start, in_dir, None)
     return TreeResult(converted, failures)
+
+
+def plan_tree(in_dir: StrOrBytesPath, *, clut: Optional[StrOrBytesPath] = None) -> list[PlanEntry]:
+    """As ``palfill-tree --plan [--clut CLUT] IN_DIR`` does: which CLUT each
+    output takes, and why, reading documents and sheets but no image or CLUT.
+
+    The entries come in the order of their outputs, their fields as the plan
+    prints them without its escapes. convert_tree(plan=...) converts them,
+    here or, entry by entry with convert_file(), anywhere else. An `in_dir`
+    that cannot be read raises FileError.
+    """
+    rows, could_not_start, error_number = _palfill.plan_tree(in_dir, clut)
+    if could_not_start is not None:
+        raise _file_error(error_number, could_not_start, in_dir, None)
+    return [PlanEntry(*row) for row in rows]
 
 
 def _read(source: Union[StrOrBytesPath, IO[bytes]], what: str) -> tuple[bytes, str]:
@@ -182,8 +299,8 @@ def open(fp: Union[StrOrBytesPath, IO[bytes]], clut: Union[StrOrBytesPath, IO[by
     bytes or os.PathLike) or a binary file object. The image is the one
     Pillow reads from the command's output: mode "P" with the palette from
     the CLUT file or the default colours, and its transparency. Failures
-    raise as convert()'s do, and a file that cannot be read as
-    convert_file()'s. Needs Pillow (``pip install 'palfill[pillow]'``).
+    raise as convert()'s do, naming the files; a file that cannot be read
+    raises as convert_file()'s do. Needs Pillow (``pip install 'palfill[pillow]'``).
     """
     try:
         from PIL import Image
@@ -191,9 +308,4 @@ def open(fp: Union[StrOrBytesPath, IO[bytes]], clut: Union[StrOrBytesPath, IO[by
         raise ImportError("palfill.open needs Pillow: pip install 'palfill[pillow]'") from error
     png_bytes, png_name = _read(fp, "png")
     clut_bytes, clut_name = _read(clut, "clut") if clut is not None else (None, "")
-    try:
-        data = convert(png_bytes, clut_bytes)
-    except ConversionError as error:  # the same failure, naming the files
-        line = _palfill.result_line(error.result, png_name, clut_name, "<image>")
-        raise ConversionError(line, error.result, error.data) from None
-    return Image.open(io.BytesIO(data))
+    return Image.open(io.BytesIO(_converted(png_bytes, clut_bytes, png_name, clut_name)))

@@ -1,13 +1,14 @@
 // palfill's extension, in the manner of CPython's zlib module: the
-// library's conversion and the command's over Python's buffers and paths,
-// arguments parsed by the C API, paths taken by PyUnicode_FSConverter,
-// bytes in and bytes out, the GIL released while anything converts, and
-// every failure raised as one of the package's exceptions, which the
-// package hands over once it has made them (_setup).
+// library's conversion and the command's runs over Python's buffers and
+// paths, arguments parsed by the C API (buffers as Py_buffer through y*,
+// paths through PyUnicode_FSConverter), bytes in and bytes out, the GIL
+// released while anything converts, the library's results added as
+// integer constants. It returns what happened as plain values; the package
+// above (__init__.py) raises its exceptions from them. Python's own
+// failures (memory, an argument of the wrong type, Ctrl-C) raise here.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -27,27 +28,6 @@ using namespace palfill;
 
 namespace {
 
-struct module_state {
-  PyObject* result_codes;      // palfill.ResultCode's members, by value
-  PyObject* conversion_error;  // palfill.ConversionError
-  PyObject* file_error;        // palfill._file_error(errno, line, filename, result)
-};
-
-module_state* state_of(PyObject* module) {
-  return static_cast<module_state*>(PyModule_GetState(module));
-}
-
-// The ResultCode member for `code` (a new reference).
-PyObject* result_code(PyObject* module, int code) {
-  PyObject* codes = state_of(module)->result_codes;
-  if (codes != nullptr && code >= 0 && code < PyTuple_GET_SIZE(codes)) {
-    PyObject* member = PyTuple_GET_ITEM(codes, code);
-    Py_INCREF(member);
-    return member;
-  }
-  return PyLong_FromLong(code);
-}
-
 // A line of the command, its newline left out, as Python shows a name the
 // file system gave it: os.fsdecode(), never an exception.
 PyObject* line_text(const std::string& line) {
@@ -55,73 +35,17 @@ PyObject* line_text(const std::string& line) {
   return PyUnicode_DecodeFSDefaultAndSize(line.data(), static_cast<Py_ssize_t>(size));
 }
 
-bool ready(PyObject* module) {
-  if (state_of(module)->conversion_error != nullptr) return true;
-  PyErr_SetString(PyExc_RuntimeError, "palfill._palfill is used before palfill set it up");
-  return false;
-}
-
-// Raises palfill.ConversionError(line, result, data); returns null.
-PyObject* raise_conversion_error(PyObject* module, const std::string& line, int result,
-                                 PyObject* data) {
-  PyObject* text = line_text(line);
-  PyObject* code = result_code(module, result);
-  PyObject* error =
-      text != nullptr && code != nullptr
-          ? PyObject_CallFunctionObjArgs(state_of(module)->conversion_error, text, code,
-                                         data != nullptr ? data : Py_None, nullptr)
-          : nullptr;
-  if (error != nullptr) PyErr_SetObject(state_of(module)->conversion_error, error);
-  Py_XDECREF(error);
-  Py_XDECREF(code);
-  Py_XDECREF(text);
-  return nullptr;
-}
-
-// Raises the package's exception for a failure of the files: a
-// palfill.FileError that is the OSError subclass Python raises for
-// `error_number`. `filename` is the name the caller passed.
-PyObject* raise_file_error(PyObject* module, const std::string& line, int error_number,
-                           PyObject* filename, int result) {
-  PyObject* text = line_text(line);
-  PyObject* code = result >= 0 ? result_code(module, result) : (Py_INCREF(Py_None), Py_None);
-  PyObject* error =
-      text != nullptr && code != nullptr
-          ? PyObject_CallFunction(state_of(module)->file_error, "iOOO", error_number, text,
-                                  filename != nullptr ? filename : Py_None, code)
-          : nullptr;
-  if (error != nullptr) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error)), error);
-  Py_XDECREF(error);
-  Py_XDECREF(code);
-  Py_XDECREF(text);
-  return nullptr;
-}
-
-// Any object with the buffer protocol as one contiguous view, a strided one
-// copied. False, with TypeError set, for anything else.
-bool get_bytes(PyObject* object, Py_buffer* view, const char* name) {
-  if (PyObject_GetBuffer(object, view, PyBUF_SIMPLE) == 0) return true;
-  if (!PyErr_ExceptionMatches(PyExc_BufferError) || !PyObject_CheckBuffer(object)) {
-    PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "%s must be a bytes-like object, not %.200s", name,
-                 Py_TYPE(object)->tp_name);
-    return false;
-  }
-  PyErr_Clear();
-  PyObject* copy = PyMemoryView_GetContiguous(object, PyBUF_READ, 'C');
-  if (copy == nullptr) return false;
-  const int got = PyObject_GetBuffer(copy, view, PyBUF_SIMPLE);
-  Py_DECREF(copy);  // the view keeps the copy alive
-  return got == 0;
-}
-
-// A path as the command takes it: the file system's bytes of a str, bytes
-// or os.PathLike, through PyUnicode_FSConverter (a NUL raises ValueError).
-// Holds the bytes object until it goes.
+// A path as the command takes it, from a str, bytes or os.PathLike through
+// PyUnicode_FSConverter (a NUL raises ValueError); None for an optional one
+// leaves it unset. Filled by the O& converter take_path(), it holds the
+// bytes object until it goes.
 struct path_argument {
   PyObject* bytes = nullptr;
+  path_argument() = default;
+  path_argument(const path_argument&) = delete;
+  path_argument& operator=(const path_argument&) = delete;
   ~path_argument() { Py_XDECREF(bytes); }
-  bool take(PyObject* object) { return PyUnicode_FSConverter(object, &bytes) != 0; }
+  bool given() const { return bytes != nullptr; }
   command_argument argument() const {
     const std::string name(PyBytes_AS_STRING(bytes),
                            static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
@@ -129,18 +53,40 @@ struct path_argument {
   }
 };
 
-PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"png", "clut", nullptr};
-  PyObject *png_object, *clut_object = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|O:convert", const_cast<char**>(keywords),
-                                   &png_object, &clut_object) ||
-      !ready(module)) {
+int take_path(PyObject* object, void* into) {
+  auto* path = static_cast<path_argument*>(into);
+  if (object == Py_None) return 1;
+  return PyUnicode_FSConverter(object, &path->bytes) ? 1 : 0;
+}
+
+// Runs `work` with the GIL released; false, with MemoryError raised, when
+// it ran out of memory.
+template <typename Work>
+bool without_gil(Work work) {
+  bool out_of_memory = false;
+  Py_BEGIN_ALLOW_THREADS;
+  try {
+    work();
+  } catch (const std::bad_alloc&) {
+    out_of_memory = true;
+  }
+  Py_END_ALLOW_THREADS;
+  if (out_of_memory) PyErr_NoMemory();
+  return !out_of_memory;
+}
+
+// convert(png, clut, png_name, clut_name) -> (result, data, line): `data`
+// what the command leaves in its output file (None when it makes none),
+// `line` the command's line for a failure, naming the files by the names
+// given ("" on success).
+PyObject* convert(PyObject*, PyObject* args) {
+  Py_buffer png, clut{};
+  PyObject *clut_object, *png_name, *clut_name;  // names made into text for a failure alone
+  if (!PyArg_ParseTuple(args, "y*OOO:convert", &png, &clut_object, &png_name, &clut_name)) {
     return nullptr;
   }
-  Py_buffer png, clut;
-  if (!get_bytes(png_object, &png, "png")) return nullptr;
   const bool has_clut = clut_object != Py_None;
-  if (has_clut && !get_bytes(clut_object, &clut, "clut")) {
+  if (has_clut && !PyArg_Parse(clut_object, "y*:convert", &clut)) {
     PyBuffer_Release(&png);
     return nullptr;
   }
@@ -157,7 +103,7 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
     Py_BEGIN_ALLOW_THREADS;
     result = palfill_convert_into(static_cast<const unsigned char*>(png.buf),
                                   static_cast<size_t>(png.len), clut_bytes,
-                                  has_clut ? static_cast<size_t>(clut.len) : 0, out, bound, &size);
+                                  static_cast<size_t>(clut.len), out, bound, &size);
     Py_END_ALLOW_THREADS;
   }
   PyBuffer_Release(&png);
@@ -165,79 +111,77 @@ PyObject* convert(PyObject* module, PyObject* args, PyObject* kwargs) {
   if (data == nullptr || _PyBytes_Resize(&data, static_cast<Py_ssize_t>(size)) != 0) {
     return nullptr;  // Python's own memory ran out: MemoryError
   }
-  if (result == PALFILL_FINISHED) return data;
-  // A CLUT failure ends the command before it creates the output.
-  const bool clut_failed = result == PALFILL_CLUT_UNEXPECTED_EOF ||
-                           result == PALFILL_UNKNOWN_DEPTH || result == PALFILL_NOT_A_CLUT;
-  raise_conversion_error(module, result_line(result, "<png>", "<clut>", "<output>"), result,
-                         clut_failed ? nullptr : data);
-  Py_DECREF(data);
-  return nullptr;
-}
-
-PyObject* convert_file(PyObject* module, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"in_png", "out_png", "clut", nullptr};
-  PyObject *in_object, *out_object, *clut_object = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$O:convert_file", const_cast<char**>(keywords),
-                                   &in_object, &out_object, &clut_object) ||
-      !ready(module)) {
+  if (result == PALFILL_FINISHED) return Py_BuildValue("(iNs)", 0, data, "");
+  if (is_clut_failure(result)) Py_SETREF(data, (Py_INCREF(Py_None), Py_None));
+  path_argument reading, clut_named;
+  if (!take_path(png_name, &reading) || !take_path(clut_name, &clut_named)) {
+    Py_DECREF(data);
     return nullptr;
   }
-  path_argument in, out, clut;
-  const bool has_clut = clut_object != Py_None;
-  if (!in.take(in_object) || !out.take(out_object) || (has_clut && !clut.take(clut_object))) {
-    return nullptr;
-  }
-  const command_argument input = in.argument(), output = out.argument();
-  const command_argument colours = has_clut ? clut.argument() : input;
-  file_conversion done{};
-  bool out_of_memory = false;
-  Py_BEGIN_ALLOW_THREADS;
   try {
-    done = convert_files(input, has_clut ? &colours : nullptr, output);
+    return Py_BuildValue("(iNN)", static_cast<int>(result), data,
+                         line_text(result_line(result, reading.argument().text,
+                                               clut_named.argument().text, "<output>")));
   } catch (const std::bad_alloc&) {
-    out_of_memory = true;
+    Py_DECREF(data);
+    return PyErr_NoMemory();
   }
-  Py_END_ALLOW_THREADS;
-  if (out_of_memory) return PyErr_NoMemory();
-  if (done.status == 0) Py_RETURN_NONE;
-  if (!done.file_failure) return raise_conversion_error(module, done.line, done.result, nullptr);
-  using role = file_conversion::role;
-  PyObject* filename = done.failed_file == role::input  ? in_object
-                       : done.failed_file == role::clut ? clut_object
-                                                        : out_object;
-  return raise_file_error(module, done.line, done.error_number, filename, done.result);
 }
 
-// Runs the tree on a thread of its own while this one, the caller's,
-// answers Ctrl-C and calls `progress` with (done, found) five times a
-// second. Either raising tells the run to stop; it then ends within a
-// moment, leaving what an interrupted palfill leaves. False, with the
+// convert_file(in_png, out_png, clut) -> None, or (line, result,
+// file_failure, role, errno) for a failure: `role` 0 for the input, 1 the
+// CLUT, 2 the output; `result` -1 where the library never ran, `errno` 0
+// where no call failed.
+PyObject* convert_file(PyObject*, PyObject* args) {
+  path_argument in, out, clut;
+  if (!PyArg_ParseTuple(args, "O&O&O&:convert_file", take_path, &in, take_path, &out, take_path,
+                        &clut)) {
+    return nullptr;
+  }
+  file_conversion done{};
+  const bool ran = without_gil([&] {
+    const command_argument input = in.argument(), output = out.argument();
+    if (clut.given()) {
+      const command_argument colours = clut.argument();
+      done = convert_files(input, &colours, output);
+    } else {
+      done = convert_files(input, nullptr, output);
+    }
+  });
+  if (!ran) return nullptr;
+  if (done.status == 0) Py_RETURN_NONE;
+  using role = file_conversion::role;
+  const int failed = done.failed_file == role::clut ? 1 : done.failed_file == role::output ? 2 : 0;
+  return Py_BuildValue("(Niiii)", line_text(done.line), done.result, done.file_failure ? 1 : 0,
+                       failed, done.error_number);
+}
+
+// Runs a tree on a thread of its own while this one, the caller's, answers
+// Ctrl-C and calls `progress` with (done, found) at once and then five
+// times a second. Either raising tells the run to stop; it then ends within
+// a moment, leaving what an interrupted palfill leaves. False, with the
 // exception set, when the run was stopped.
-bool run_tree_answering(const tree_options& options, tree_events& events, PyObject* progress,
-                        tree_result& result) {
+template <typename Run>
+bool run_answering(Run run, tree_events& events, PyObject* progress) {
   std::mutex lock;
   std::condition_variable ended;
   bool finished = false;
-  const auto run = [&] {
-    result = palfill::convert_tree(options, events);
+  const auto in_turn = [&] {
+    run();
     const std::lock_guard<std::mutex> guard(lock);
     finished = true;
     ended.notify_all();
   };
   std::thread runner;
   try {
-    runner = std::thread(run);
+    runner = std::thread(in_turn);
   } catch (const std::exception&) {  // no thread to be had: run here, unanswering
-    Py_BEGIN_ALLOW_THREADS;
-    run();
-    Py_END_ALLOW_THREADS;
-    return true;
+    return without_gil(run);
   }
   bool stopped = false;
   for (bool done = false;;) {
-    // Heard at once, and then at every wake-up: a signal the progress
-    // call itself raised too.
+    // Heard at once, then at every wake-up: a signal the progress call
+    // itself raised too.
     PyObject* called = nullptr;
     if (!stopped && PyErr_CheckSignals() == 0 && progress != Py_None) {
       called = PyObject_CallFunction(progress, "nn", static_cast<Py_ssize_t>(events.done.load()),
@@ -261,84 +205,154 @@ bool run_tree_answering(const tree_options& options, tree_events& events, PyObje
   return !stopped;
 }
 
-PyObject* convert_tree(PyObject* module, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"in_dir", "out_dir", "clut", "jobs", "progress", nullptr};
-  PyObject *in_object, *out_object, *clut_object = Py_None, *jobs_object = Py_None,
-                                    *progress = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|$OOO:convert_tree",
-                                   const_cast<char**>(keywords), &in_object, &out_object,
-                                   &clut_object, &jobs_object, &progress) ||
-      !ready(module)) {
-    return nullptr;
+// A plan's entry from Python: four str or bytes, taken as the file
+// system's bytes.
+bool plan_entry_of(PyObject* item, std::size_t number, plan_entry& entry) {
+  entry.who = "<plan>:" + std::to_string(number);
+  PyObject* fields = PySequence_Fast(item, "a plan holds (output, input, clut, why) entries");
+  if (fields == nullptr) return false;
+  entry.readable = PySequence_Fast_GET_SIZE(fields) == 4;
+  std::string* const into[] = {&entry.fields.output, &entry.fields.input, &entry.fields.clut,
+                               &entry.fields.why};
+  for (Py_ssize_t i = 0; entry.readable && i < 4; ++i) {
+    PyObject* bytes = nullptr;
+    if (!PyUnicode_FSConverter(PySequence_Fast_GET_ITEM(fields, i), &bytes)) {
+      Py_DECREF(fields);
+      return false;
+    }
+    into[i]->assign(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)));
+    Py_DECREF(bytes);
   }
-  if (progress != Py_None && !PyCallable_Check(progress)) {
-    PyErr_SetString(PyExc_TypeError, "progress must be callable");
-    return nullptr;
-  }
+  Py_DECREF(fields);
+  return true;
+}
+
+PyObject* fs_text(const std::string& text) {
+  return PyUnicode_DecodeFSDefaultAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// convert_tree(in_dir, out_dir, clut, jobs, progress, plan) ->
+// (converted, [(path, line), ...], could_not_start, errno): palfill-tree's
+// run, over the walk, or over `plan`, an iterable of entries. A run that
+// could not start gives its line; one that could not go on raises
+// MemoryError.
+PyObject* convert_tree(PyObject*, PyObject* args) {
   path_argument in, out, clut;
-  if (!in.take(in_object) || !out.take(out_object) ||
-      (clut_object != Py_None && !clut.take(clut_object))) {
+  unsigned jobs = 0;
+  PyObject *progress, *plan;
+  if (!PyArg_ParseTuple(args, "O&O&O&IOO:convert_tree", take_path, &in, take_path, &out, take_path,
+                        &clut, &jobs, &progress, &plan)) {
     return nullptr;
   }
   tree_options options;
-  if (jobs_object != Py_None) {
-    const long jobs = PyLong_AsLong(jobs_object);
-    if (jobs == -1 && PyErr_Occurred()) return nullptr;
-    if (jobs < 1 || jobs > 1024) {
-      PyErr_SetString(PyExc_ValueError,
-                      "jobs must be from 1 to 1024, or None for one per processor");
-      return nullptr;
-    }
-    options.jobs = static_cast<unsigned>(jobs);
-  }
+  options.jobs = jobs;
+  std::vector<plan_entry> entries;
   std::vector<tree_failure> failures;
   tree_events events;
   tree_result result;
   try {
     options.in_dir = in.argument();
     options.out_dir = out.argument();
-    if (clut_object != Py_None) options.clut = clut.argument();
+    if (clut.given()) options.clut = clut.argument();
+    if (plan != Py_None) {
+      PyObject* iterator = PyObject_GetIter(plan);
+      if (iterator == nullptr) return nullptr;
+      for (PyObject* item; (item = PyIter_Next(iterator)) != nullptr;) {
+        entries.emplace_back();
+        const bool taken = plan_entry_of(item, entries.size(), entries.back());
+        Py_DECREF(item);
+        if (!taken) break;
+      }
+      Py_DECREF(iterator);
+      if (PyErr_Occurred()) return nullptr;
+    }
     events.report = [&failures](const tree_failure& failure) { failures.push_back(failure); };
-    if (!run_tree_answering(options, events, progress, result)) return nullptr;
+    std::size_t next = 0;
+    const plan_source rows = [&](plan_entry& entry) {
+      if (next == entries.size()) return false;
+      entry = entries[next++];
+      return true;
+    };
+    const bool ran = run_answering(
+        [&] {
+          result = plan != Py_None ? convert_plan(options, rows, events)
+                                   : palfill::convert_tree(options, events);
+        },
+        events, progress);
+    if (!ran) return nullptr;
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
-  if (result.could_not_start) {
-    return raise_file_error(module, *result.could_not_start, result.error_number, in_object, -1);
-  }
   if (result.could_not_go_on) return PyErr_NoMemory();
-  if (progress != Py_None) {  // the last word: everything found is done
-    PyObject* called = PyObject_CallFunction(progress, "nn", static_cast<Py_ssize_t>(events.done),
-                                             static_cast<Py_ssize_t>(events.found));
+  if (progress != Py_None && !result.could_not_start) {  // the last word: all found is done
+    PyObject* called =
+        PyObject_CallFunction(progress, "nn", static_cast<Py_ssize_t>(events.done.load()),
+                              static_cast<Py_ssize_t>(events.found.load()));
     if (called == nullptr) return nullptr;
     Py_DECREF(called);
   }
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(failures.size()));
   for (std::size_t i = 0; list != nullptr && i < failures.size(); ++i) {
-    const std::string& path = failures[i].path;
-    PyObject* pair = Py_BuildValue(
-        "(NN)", PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())),
-        line_text(failures[i].line));
+    PyObject* pair = Py_BuildValue("(NN)", fs_text(failures[i].path), line_text(failures[i].line));
     if (pair == nullptr) Py_CLEAR(list);
     if (list != nullptr) PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), pair);
   }
-  return list == nullptr ? nullptr
-                         : Py_BuildValue("(nN)", static_cast<Py_ssize_t>(result.converted), list);
+  if (list == nullptr) return nullptr;
+  return Py_BuildValue(
+      "(nNNi)", static_cast<Py_ssize_t>(result.converted), list,
+      result.could_not_start ? line_text(*result.could_not_start) : (Py_INCREF(Py_None), Py_None),
+      result.error_number);
 }
 
-// python -m palfill: the command, whose usage line names the module.
-PyObject* run_command(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"args", nullptr};
-  PyObject* list;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!:run_command", const_cast<char**>(keywords),
-                                   &PyList_Type, &list)) {
+// plan_tree(in_dir, clut) -> ([(output, input, clut, why), ...],
+// could_not_start, errno): palfill-tree --plan's rows, unescaped.
+PyObject* plan_tree(PyObject*, PyObject* args) {
+  path_argument in, clut;
+  if (!PyArg_ParseTuple(args, "O&O&:plan_tree", take_path, &in, take_path, &clut)) return nullptr;
+  std::vector<plan_fields> rows;
+  tree_options options;
+  tree_events events;
+  events.report = [](const tree_failure&) {};  // a document that cannot be read: no row
+  tree_result result;
+  const bool ran = without_gil([&] {
+    options.in_dir = in.argument();
+    if (clut.given()) options.clut = clut.argument();
+    result = palfill::plan_tree(
+        options, [&rows](const plan_fields& fields) { rows.push_back(fields); }, events);
+  });
+  if (!ran) return nullptr;
+  if (result.could_not_go_on) return PyErr_NoMemory();
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(rows.size()));
+  for (std::size_t i = 0; list != nullptr && i < rows.size(); ++i) {
+    const plan_fields& row = rows[i];
+    PyObject* entry = Py_BuildValue("(NNNN)", fs_text(row.output), fs_text(row.input),
+                                    fs_text(row.clut), fs_text(row.why));
+    if (entry == nullptr) Py_CLEAR(list);
+    if (list != nullptr) PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), entry);
+  }
+  if (list == nullptr) return nullptr;
+  return Py_BuildValue(
+      "(NNi)", list,
+      result.could_not_start ? line_text(*result.could_not_start) : (Py_INCREF(Py_None), Py_None),
+      result.error_number);
+}
+
+// run_command(args) -> status: python -m palfill, the command, whose usage
+// line names the module.
+PyObject* run_command(PyObject*, PyObject* list) {
+  if (!PyList_Check(list)) {
+    PyErr_SetString(PyExc_TypeError, "run_command() takes a list");
     return nullptr;
   }
   std::vector<command_argument> arguments;
-  for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-    path_argument arg;
-    if (!arg.take(PyList_GET_ITEM(list, i))) return nullptr;
-    arguments.push_back(arg.argument());
+  try {
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+      path_argument arg;
+      if (!take_path(PyList_GET_ITEM(list, i), &arg)) return nullptr;
+      arguments.push_back(arg.argument());
+    }
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
   }
   int status = 1;
   Py_BEGIN_ALLOW_THREADS;
@@ -348,121 +362,83 @@ PyObject* run_command(PyObject*, PyObject* args, PyObject* kwargs) {
   return PyLong_FromLong(status);
 }
 
-// The command's line for a result, naming the files as given.
-PyObject* line_for_result(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"result", "reading", "clut", "output", nullptr};
+// result_line(result, reading, clut, output) and cant_open_line(path): the
+// command's lines, naming the files as given.
+PyObject* line_for_result(PyObject*, PyObject* args) {
   int result;
-  PyObject *reading, *clut, *output;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "iO&O&O&:result_line",
-                                   const_cast<char**>(keywords), &result, PyUnicode_FSConverter,
-                                   &reading, PyUnicode_FSConverter, &clut, PyUnicode_FSConverter,
-                                   &output)) {
+  path_argument reading, clut, output;
+  if (!PyArg_ParseTuple(args, "iO&O&O&:result_line", &result, take_path, &reading, take_path, &clut,
+                        take_path, &output)) {
     return nullptr;
   }
-  const std::string line = result_line(palfill_result(result), PyBytes_AS_STRING(reading),
-                                       PyBytes_AS_STRING(clut), PyBytes_AS_STRING(output));
-  Py_DECREF(reading);
-  Py_DECREF(clut);
-  Py_DECREF(output);
-  return line_text(line);
-}
-
-PyObject* line_for_unopened(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"path", nullptr};
-  PyObject* path;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&:cant_open_line", const_cast<char**>(keywords),
-                                   PyUnicode_FSConverter, &path)) {
-    return nullptr;
+  try {
+    return line_text(result_line(palfill_result(result), reading.argument().text,
+                                 clut.argument().text, output.argument().text));
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
   }
-  const std::string line = cant_open_line(PyBytes_AS_STRING(path));
-  Py_DECREF(path);
-  return line_text(line);
 }
 
-PyObject* set_up(PyObject* module, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"result_codes", "conversion_error", "file_error", nullptr};
-  PyObject *codes, *conversion_error, *file_error;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!OO:_setup", const_cast<char**>(keywords),
-                                   &PyTuple_Type, &codes, &conversion_error, &file_error)) {
-    return nullptr;
+PyObject* line_for_unopened(PyObject*, PyObject* args) {
+  path_argument path;
+  if (!PyArg_ParseTuple(args, "O&:cant_open_line", take_path, &path)) return nullptr;
+  try {
+    return line_text(cant_open_line(path.argument().text));
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
   }
-  module_state* state = state_of(module);
-  Py_INCREF(codes);
-  Py_INCREF(conversion_error);
-  Py_INCREF(file_error);
-  Py_XSETREF(state->result_codes, codes);
-  Py_XSETREF(state->conversion_error, conversion_error);
-  Py_XSETREF(state->file_error, file_error);
-  Py_RETURN_NONE;
-}
-
-PyObject* library_version(PyObject*, PyObject*) {
-  return PyUnicode_FromString(palfill_version());
-}
-
-template <typename function>
-PyCFunction keywords_function(function f) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
 }
 
 PyMethodDef methods[] = {
-    {"convert", keywords_function(convert), METH_VARARGS | METH_KEYWORDS,
-     "convert($module, /, png, clut=None)\n--\n\n"
-     "The PNG held in `png` with its palette, from the CLUT file held in `clut` or,\n"
-     "without one, from the 128 default colours: the bytes the palfill command\n"
-     "writes. Each takes any object with the buffer protocol (bytes, bytearray,\n"
-     "memoryview, mmap). Any failure raises palfill.ConversionError, whose .data is\n"
-     "what the command would leave in its output file. The GIL is released while\n"
-     "it converts."},
-    {"convert_file", keywords_function(convert_file), METH_VARARGS | METH_KEYWORDS,
-     "convert_file($module, /, in_png, out_png, *, clut=None)\n--\n\n"
-     "As `palfill IN_PNG [CLUT] OUT_PNG` does: the command's files, in constant\n"
-     "memory, with every check the command makes. Paths are str, bytes or\n"
-     "os.PathLike. A failure of the bytes raises palfill.ConversionError, after\n"
-     "leaving the command's files; a failure of the files raises a palfill.FileError,\n"
-     "which is also the OSError subclass Python raises for its cause. The GIL is\n"
-     "released while it converts."},
-    {"_convert_tree", keywords_function(convert_tree), METH_VARARGS | METH_KEYWORDS,
-     "_convert_tree($module, /, in_dir, out_dir, *, clut=None, jobs=None, progress=None)\n--\n\n"
-     "palfill-tree's conversion: (converted, [(path, line), ...]); see convert_tree()."},
-    {"run_command", keywords_function(run_command), METH_VARARGS | METH_KEYWORDS,
-     "run_command($module, /, args)\n--\n\n"
+    {"convert", convert, METH_VARARGS,
+     "convert(png, clut, png_name, clut_name, /)\n--\n\n"
+     "(result, data, line): the PNG held in `png` with its palette from the CLUT file\n"
+     "held in `clut` (None: the default colours), as libpalfill converts it."},
+    {"convert_file", convert_file, METH_VARARGS,
+     "convert_file(in_png, out_png, clut, /)\n--\n\n"
+     "None, or (line, result, file_failure, role, errno): `palfill IN [CLUT] OUT`."},
+    {"convert_tree", convert_tree, METH_VARARGS,
+     "convert_tree(in_dir, out_dir, clut, jobs, progress, plan, /)\n--\n\n"
+     "(converted, failures, could_not_start, errno): palfill-tree's run."},
+    {"plan_tree", plan_tree, METH_VARARGS,
+     "plan_tree(in_dir, clut, /)\n--\n\n"
+     "(rows, could_not_start, errno): palfill-tree --plan's rows."},
+    {"run_command", run_command, METH_O,
+     "run_command(args, /)\n--\n\n"
      "The palfill command, `args` the whole command line, its name first; prints its\n"
      "line and returns its exit status."},
-    {"result_line", keywords_function(line_for_result), METH_VARARGS | METH_KEYWORDS,
-     "result_line($module, /, result, reading, clut, output)\n--\n\n"
+    {"result_line", line_for_result, METH_VARARGS,
+     "result_line(result, reading, clut, output, /)\n--\n\n"
      "The command's line for a result, naming the files as given."},
-    {"cant_open_line", keywords_function(line_for_unopened), METH_VARARGS | METH_KEYWORDS,
-     "cant_open_line($module, /, path)\n--\n\nThe command's line for a file it cannot open."},
-    {"_setup", keywords_function(set_up), METH_VARARGS | METH_KEYWORDS,
-     "_setup($module, /, result_codes, conversion_error, file_error)\n--\n\n"
-     "Hands over the package's results and exceptions."},
-    {"library_version", library_version, METH_NOARGS,
-     "library_version($module, /)\n--\n\nThe version of the library compiled in."},
+    {"cant_open_line", line_for_unopened, METH_VARARGS,
+     "cant_open_line(path, /)\n--\n\nThe command's line for a file it cannot open."},
     {nullptr, nullptr, 0, nullptr}};
 
+// The library's version and its results, each a constant named as
+// palfill.h names it without the prefix; RESULTS lists the names by value.
 int exec_module(PyObject* module) {
-  module_state* state = state_of(module);
-  state->result_codes = nullptr;
-  state->conversion_error = nullptr;
-  state->file_error = nullptr;
-  return 0;
-}
-
-int traverse(PyObject* module, visitproc visit, void* arg) {
-  module_state* state = state_of(module);
-  Py_VISIT(state->result_codes);
-  Py_VISIT(state->conversion_error);
-  Py_VISIT(state->file_error);
-  return 0;
-}
-
-int clear(PyObject* module) {
-  module_state* state = state_of(module);
-  Py_CLEAR(state->result_codes);
-  Py_CLEAR(state->conversion_error);
-  Py_CLEAR(state->file_error);
-  return 0;
+  if (PyModule_AddStringConstant(module, "__version__", palfill_version()) != 0) return -1;
+  PyObject* names = PyList_New(0);
+  if (names == nullptr) return -1;
+  for (int value = 0;; ++value) {
+    const char* name = result_name(palfill_result(value));
+    if (name == nullptr) break;
+    PyObject* text = PyUnicode_FromString(name);
+    const bool added = text != nullptr && PyList_Append(names, text) == 0 &&
+                       PyModule_AddIntConstant(module, name, value) == 0;
+    Py_XDECREF(text);
+    if (!added) {
+      Py_DECREF(names);
+      return -1;
+    }
+  }
+  PyObject* results = PyList_AsTuple(names);
+  Py_DECREF(names);
+  if (results == nullptr || PyModule_AddObject(module, "RESULTS", results) == 0) {
+    return results == nullptr ? -1 : 0;
+  }
+  Py_DECREF(results);
+  return -1;
 }
 
 PyModuleDef_Slot slots[] = {{Py_mod_exec, reinterpret_cast<void*>(exec_module)}, {0, nullptr}};
@@ -470,11 +446,11 @@ PyModuleDef_Slot slots[] = {{Py_mod_exec, reinterpret_cast<void*>(exec_module)},
 PyModuleDef module_def = {PyModuleDef_HEAD_INIT,
                           "palfill._palfill",
                           "palfill's core and driver, compiled in.",
-                          sizeof(module_state),
+                          0,
                           methods,
                           slots,
-                          traverse,
-                          clear,
+                          nullptr,
+                          nullptr,
                           nullptr};
 
 }  // namespace

@@ -1,26 +1,39 @@
 # Types of palfill's compiled core and driver.
-import array
-import mmap
 import os
-from typing import Any, Callable, Optional, Union
+from typing import Any, Callable, Iterable, Optional, Union
 
-from ._results import ResultCode
-
-_Bytes = Union[bytes, bytearray, memoryview, mmap.mmap, "array.array[Any]"]
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-def convert(png: _Bytes, clut: Optional[_Bytes] = None) -> bytes: ...
-def convert_file(in_png: _Path, out_png: _Path, *, clut: Optional[_Path] = None) -> None: ...
-def _convert_tree(
+__version__: str
+RESULTS: tuple[str, ...]
+FINISHED: int
+NOT_PNG: int
+UNEXPECTED_EOF: int
+CLUT_UNEXPECTED_EOF: int
+UNKNOWN_DEPTH: int
+NOT_A_CLUT: int
+OUT_OF_MEMORY: int
+WRITE_FAILED: int
+READ_FAILED: int
+BUFFER_TOO_SMALL: int
+INVALID_ARGUMENT: int
+
+def convert(png: Any, clut: Any, png_name: _Path, clut_name: _Path, /) -> tuple[int, Optional[bytes], str]: ...
+def convert_file(
+    in_png: _Path, out_png: _Path, clut: Optional[_Path], /
+) -> Optional[tuple[str, int, int, int, int]]: ...
+def convert_tree(
     in_dir: _Path,
     out_dir: _Path,
-    *,
-    clut: Optional[_Path] = None,
-    jobs: Optional[int] = None,
-    progress: Optional[Callable[[int, int], object]] = None,
-) -> tuple[int, list[tuple[str, str]]]: ...
-def run_command(args: list[_Path]) -> int: ...
-def result_line(result: int, reading: _Path, clut: _Path, output: _Path) -> str: ...
-def cant_open_line(path: _Path) -> str: ...
-def _setup(result_codes: tuple[ResultCode, ...], conversion_error: type, file_error: Callable[..., Any]) -> None: ...
-def library_version() -> str: ...
+    clut: Optional[_Path],
+    jobs: int,
+    progress: Optional[Callable[[int, int], object]],
+    plan: Optional[Iterable[Any]],
+    /,
+) -> tuple[int, list[tuple[str, str]], Optional[str], int]: ...
+def plan_tree(
+    in_dir: _Path, clut: Optional[_Path], /
+) -> tuple[list[tuple[str, str, str, str]], Optional[str], int]: ...
+def run_command(args: list[_Path], /) -> int: ...
+def result_line(result: int, reading: _Path, clut: _Path, output: _Path, /) -> str: ...
+def cant_open_line(path: _Path, /) -> str: ...
