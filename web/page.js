@@ -1,35 +1,27 @@
-// The page: takes PNG files, folders and CLUT files, has each image
-// converted as `palfill-tree CHOSEN out` converts it, and shows its line,
-// the colours it took, what it left, a preview and a download; then zips
-// every output, or writes them into a folder. The conversions and the zips
-// run in a worker (worker.js, with the module and zip.js), so that this
-// thread only keeps the page answering: it reads nothing itself. The
-// page's model (page-model.js) stands above this in the built page.
+// The page: takes PNG files, folders, BML documents and CLUT files, has
+// each image converted as `palfill-tree CHOSEN out` converts it, and shows
+// its line, the colours it took and why, what it left, a preview and a
+// download; then zips every output, or writes them into a folder. This
+// thread reads the files, as a blank page would, and hands their bytes
+// over; the planning, the conversions and the zips run in a worker
+// (worker.js).
+import { byPath, storedNames } from './names.js';
 
 const $ = (id) => document.getElementById(id);
-const images = new Map(); // IN_PATH -> { source: File or file handle, rel: its path under out/ }
-const folderCluts = new Map(); // folder -> { path, source } or { paths } (see handOverCluts)
-let chosenClut = null; // { path, source } from the CLUT control: for every image
-let outputs = []; // the last run's images, in the order of their paths (see convertAll)
-let run = 0;
-let dropNote = ''; // what could not be read of a drop, and what to choose instead
-const withDropNote = (status) => (dropNote ? `${dropNote} ${status}` : status);
 const shownAtOnce = 200; // cards drawn at a time, more as the list scrolls
+const reading = 32; // files read at once, as a blank page reads them
+const aheadFiles = 512; // images read and not yet converted, at most
+const aheadBytes = 64 * 1024 * 1024; // ... and their bytes
+const batchFiles = 64; // images handed over in one message, at most
 
-const isClut = (name) => /\.clt$/i.test(name);
-const isPng = (name) => /\.png$/i.test(name);
+// What has been chosen or dropped: the tree, the CLUT for every image, and
+// what a drop could not read.
+const handed = { files: new Map(), clut: null, dropNote: '' };
 
-// Paths in the order palfill-tree prints them: by code point, as UTF-8
-// bytes compare. UTF-16 units compare the same way but where a surrogate
-// meets U+E000 to U+FFFF, which it must come after.
-const unitOrder = (unit) => (unit >= 0xe000 ? unit - 0x800 : unit >= 0xd800 ? unit + 0x2000 : unit);
-function byPath(a, b) {
-  const length = Math.min(a.length, b.length);
-  let i = 0;
-  while (i < length && a.charCodeAt(i) === b.charCodeAt(i)) i++;
-  if (i === length) return a.length - b.length;
-  return unitOrder(a.charCodeAt(i)) - unitOrder(b.charCodeAt(i));
-}
+// The run showing, replaced whole by each new one: its outputs, counts and
+// cards. A message or an answer meant for another run is dropped.
+let run = null;
+let runs = 0;
 
 // ---- The worker, made from the source the page carries (CSP: worker-src blob:).
 
@@ -52,11 +44,12 @@ worker.onerror = (event) => {
 
 worker.onmessage = ({ data }) => {
   if (data.type === 'ready') $('version').textContent = data.version;
-  else if (data.type === 'converted') received(data);
   else if (data.type === 'failed') $('status').textContent = `Something went wrong: ${data.message}`;
   else if (waiting.has(data.id)) {
     waiting.get(data.id)(data);
     waiting.delete(data.id);
+  } else if (run !== null && data.run === run.id) {
+    ({ planned, converted, finished, clutLine: (of, { line }) => showColours(of, line) })[data.type]?.(run, data);
   }
 };
 
@@ -73,259 +66,231 @@ if (!canChooseFolders) {
 }
 $('save-folder').hidden = typeof window.showDirectoryPicker !== 'function';
 
-// Files handed over at once ([{ path, source }]): when they all lie in one
-// folder, that folder is what palfill-tree would be given, and their paths
-// under out/ leave its name out.
+// Files handed over at once ([{ path, source }]) join those handed before;
+// a file of the same path replaces the earlier.
 function addFiles(entries) {
-  const tops = new Set(entries.map((e) => (e.path.includes('/') ? e.path.split('/')[0] : '')));
-  const chosenFolder = tops.size === 1 && !tops.has('') ? `${[...tops][0]}/` : '';
-  const cluts = entries.filter((e) => isClut(e.path.split('/').pop()));
-  handOverCluts(folderCluts, cluts.map((e) => ({ path: e.path, source: e.source })));
-  for (const { path, source } of entries) {
-    if (isPng(path.split('/').pop())) images.set(path, { source, rel: path.slice(chosenFolder.length) });
-  }
+  for (const { path, source } of entries) handed.files.set(path, source);
   convertAll();
 }
 
 function chooseClut(file) {
-  chosenClut = file ? { path: file.name, source: file } : null;
-  $('clear-clut').disabled = !chosenClut;
+  handed.clut = file ? { path: file.name, source: file } : null;
+  $('clear-clut').disabled = !handed.clut;
   convertAll();
 }
 
-// The CLUT's own failure, as the command would print it, or '' when usable.
-async function clutProblem(clut) {
-  const bytes = await bytesOf(clut.source);
-  return (await ask({ type: 'clut', clut: { path: clut.path, bytes } })).line;
-}
-
-async function showColours() {
-  const mine = run;
-  const lines = [];
-  if (chosenClut) {
-    const problem = await clutProblem(chosenClut);
-    lines.push(problem ? `Colours: ${chosenClut.path} cannot be used: ${problem}`
-      : `Colours: ${chosenClut.path}, for every image.`);
-  } else if (folderCluts.size === 0) {
-    lines.push('Colours: the 128 default colours.');
-  } else {
-    lines.push('Colours: each image takes the CLUT file of its folder, or of the nearest folder above; ' +
-      'without one, the 128 default colours.');
-    for (const [folder, clut] of [...folderCluts].sort(([a], [b]) => byPath(a, b))) {
-      if (clut.paths) {
-        lines.push(`Error : More than one CLUT file in ${folderName(folder)} (${clut.paths.join(', ')})`);
-        continue;
-      }
-      const problem = await clutProblem(clut);
-      lines.push(problem ? `${clut.path} cannot be used: ${problem}` : `${clut.path} for ${folderName(folder)}`);
-    }
-  }
-  if (mine === run) $('clut-status').textContent = lines.join('\n');
+// The folder palfill-tree would be given: the one every file lies in, or
+// '.' for files chosen one by one.
+function inDirOf(paths) {
+  const tops = new Set(paths.map((path) => (path.includes('/') ? path.slice(0, path.indexOf('/')) : '')));
+  return tops.size === 1 && !tops.has('') ? [...tops][0] : '.';
 }
 
 // ---- Converting.
 
-// A file's bytes, read without holding the page up (a File, or a file
-// handle read now), or null when it can no longer be read: changed or gone
-// since it was chosen.
+// A file's bytes (a File, or a file handle read now), or null when it can
+// no longer be read: changed or gone since it was chosen.
 async function bytesOf(source) {
   try {
     const file = typeof source.getFile === 'function' ? await source.getFile() : source;
-    return await file.arrayBuffer();
+    return new Uint8Array(await file.arrayBuffer());
   } catch {
     return null;
   }
 }
 
-const inFlight = 16; // images read ahead of the worker, at most
-const pause = () => new Promise((resolve) => setTimeout(resolve, 0));
-
-// Converts every image with its colours. The worker gets the plan in
-// parts, so that no part keeps the page busy, then each image's bytes
-// when its turn comes: read here, a few ahead, and handed over without a
-// copy. Every image ends with an output or a failure line.
-async function convertAll() {
-  const mine = ++run;
-  // Until this run draws its own, the counts and cards on the page are the
-  // last run's: say so to the reader and to assistive technology.
-  finalDrawn = false;
-  $('results').setAttribute('aria-busy', 'true');
-  $('status').textContent = withDropNote(`Converting: 0 of ${images.size}.`);
-  showColours();
-  const paths = [...images.keys()].sort(byPath);
-  await pause();
-  if (mine !== run) return;
-  const cluts = [];
-  const clutIndex = new Map();
-  const plan = (path, id) => {
-    const { clut, ambiguous } = clutFor(path, chosenClut, folderCluts);
-    const output = { id, path, rel: images.get(path).rel, done: false, ok: false, left: 'none',
-      clutPath: clut ? clut.path : null, colours: clut ? clut.path : 'the default colours' };
-    if (ambiguous !== undefined) {
-      output.ambiguous = folderName(ambiguous);
-      output.colours = `more than one CLUT file in ${folderName(ambiguous)}`;
-    }
-    if (clut && !clutIndex.has(clut)) {
-      clutIndex.set(clut, cluts.length);
-      cluts.push(clut);
-    }
-    output.clut = clut ? clutIndex.get(clut) : -1;
-    return output;
+// Reads `paths` of the run, `reading` at once, and hands each batch of
+// them over as `type` ([{ path, bytes }], their buffers transferred), no
+// further ahead of the worker than `mayRead()` allows.
+async function handOver(of, type, paths, mayRead = () => true) {
+  let next = 0;
+  let batch = [];
+  let batchBytes = 0;
+  const flush = () => {
+    if (batch.length === 0 || of !== run) return;
+    worker.postMessage({ type, run: of.id, files: batch }, batch.flatMap((f) => (f.bytes ? [f.bytes.buffer] : [])));
+    batch = [];
+    batchBytes = 0;
   };
-  // In parts, so that no part keeps the page busy for long.
-  const planned = [];
-  for (let from = 0; from < paths.length; from += 5000) {
-    planned.push(...paths.slice(from, from + 5000).map((path, i) => plan(path, from + i)));
-    await pause();
-    if (mine !== run) return;
-  }
-  outputs = planned;
-  for (const old of document.querySelectorAll('#results a')) if (old.url) URL.revokeObjectURL(old.url);
-  resetList();
-  nearing.length = 0;
-  doneCount = 0;
-  feeder = null;
-  const clutBytes = await Promise.all(cluts.map((clut) => bytesOf(clut.source)));
-  if (mine !== run) return;
-  for (let from = 0; from < outputs.length || from === 0; from += 1000) {
-    if (from > 0) await pause();
-    if (mine !== run) return;
-    const jobs = outputs.slice(from, from + 1000).map((o) => ({
-      id: o.id, path: o.path, outPath: `out/${o.rel}`, clut: o.clut,
-      ...(o.ambiguous !== undefined ? { ambiguous: o.ambiguous } : {}),
-    }));
-    const first = from === 0 ? cluts.map((clut, i) => ({ path: clut.path, bytes: clutBytes[i] })) : undefined;
-    worker.postMessage({ type: 'convert', run: mine, cluts: first, jobs, last: from + 1000 >= outputs.length });
-  }
-  feeder = { run: mine, next: 0, busy: false };
-  feed();
-}
-
-// Reads the images in order and hands their bytes over, never more than
-// `inFlight` ahead of the results.
-let feeder = null; // { run, next, busy }
-let doneCount = 0;
-function feed() {
-  const f = feeder;
-  if (f === null || f.busy) return;
-  f.busy = true;
-  (async () => {
-    while (f === feeder && f.next < outputs.length && f.next - doneCount < inFlight) {
-      const output = outputs[f.next++];
-      if (output.ambiguous !== undefined) continue;
-      const bytes = await bytesOf(images.get(output.path).source);
-      if (f !== feeder) return;
-      worker.postMessage({ type: 'image', run: f.run, id: output.id, bytes }, bytes ? [bytes] : []);
+  const reader = async () => {
+    while (next < paths.length && of === run) {
+      if (!mayRead()) {
+        flush();
+        of.paused ??= new Promise((resolve) => { of.resume = resolve; });
+        await of.paused;
+        continue;
+      }
+      const path = paths[next++];
+      const bytes = await bytesOf(of.sources.get(path));
+      of.sentBytes.push(bytes ? bytes.length : 0);
+      batch.push({ path, bytes });
+      batchBytes += bytes ? bytes.length : 0;
+      if (batch.length >= batchFiles || batchBytes >= aheadBytes / 8) flush();
     }
-  })().finally(() => { f.busy = false; });
+  };
+  await Promise.all(Array.from({ length: reading }, reader));
+  flush();
 }
 
-function received({ run: of, results, last }) {
-  if (of !== run) return;
-  for (const result of results) Object.assign(outputs[result.id], result, { done: true });
-  doneCount += results.length;
-  feed();
-  if (last) {
-    // Names in the zip and the folder, for the outputs there are.
-    const stored = outputs.filter((o) => o.left !== 'none');
-    storedNames(stored.map((o) => o.rel)).forEach((name, i) => { stored[i].stored = name; });
+// A new run over everything handed: the worker gets the tree's paths and
+// the bytes of its documents and sheets, plans, then gets the CLUTs and the
+// images the plan names as they are read, and tells the results a few at
+// a time.
+async function convertAll() {
+  const paths = [...handed.files.keys()];
+  const inDir = inDirOf(paths);
+  const prefix = inDir === '.' ? '' : `${inDir}/`;
+  const of = {
+    id: ++runs, inDir, outputs: [], notices: [],
+    sources: new Map(paths.map((path) => [path.slice(prefix.length), handed.files.get(path)])),
+    sentBytes: [], imagesDone: 0, paused: null, resume: null,
+    done: 0, converted: 0, failed: 0, finished: false, drawn: 0, shown: shownAtOnce, nearing: [],
+    drawing: false, drawAgain: false, finalDrawn: false, showing: null,
+  };
+  if (handed.clut) of.sources.set(handed.clut.path, handed.clut.source);
+  run = of;
+  resetList();
+  $('results').setAttribute('aria-busy', 'true');
+  showColours(of, '');
+  show(of, false);
+  const tree = [...of.sources.keys()].filter((path) => !handed.clut || path !== handed.clut.path ||
+    handed.files.has(prefix + path));
+  worker.postMessage({ type: 'tree', run: of.id, inDir, given: handed.clut && { path: handed.clut.path },
+    paths: tree });
+  await handOver(of, 'documents', tree.filter((path) => /\.(bml|css)$/i.test(path)));
+  if (of === run) worker.postMessage({ type: 'documents', run: of.id, files: [], last: true });
+}
+
+// The plan: an output for each rendering, in the order of its path; then
+// the CLUTs it names, and the images, read no further ahead than the
+// worker allows.
+async function planned(of, { outputs, notices, images, cluts }) {
+  of.outputs = outputs.map((row, index) => ({ ...row, index, who: `${of.inDir}/${row.output}`, done: false }));
+  of.notices = notices;
+  of.failed += notices.length;
+  const stored = storedNames(of.outputs.map((o) => o.output));
+  of.outputs.forEach((output, i) => { output.stored = stored[i]; });
+  show(of, false);
+  await handOver(of, 'cluts', handed.clut ? [...cluts, handed.clut.path] : cluts);
+  const ahead = () => {
+    let bytes = 0;
+    for (let i = of.imagesDone; i < of.sentBytes.length; i++) bytes += of.sentBytes[i];
+    return of.sentBytes.length - of.imagesDone < aheadFiles && bytes < aheadBytes;
+  };
+  of.sentBytes = [];
+  await handOver(of, 'images', images, ahead);
+}
+
+function converted(of, { results, imagesDone }) {
+  for (const result of results) {
+    Object.assign(of.outputs[result.index], result, { done: true, line: result.line ?? undefined });
+    of.done++;
+    if (result.ok) of.converted++;
+    else of.failed++;
   }
-  showSoon(last);
+  of.imagesDone = imagesDone;
+  if (of.resume) {  // the worker has room for more
+    of.resume();
+    of.resume = null;
+    of.paused = null;
+  }
+  showSoon(of, false);
+}
+
+function finished(of) {
+  of.finished = true;
+  showSoon(of, true);
+}
+
+// The colours line at the top: what colours the images take, and a CLUT
+// chosen for every image that cannot be used.
+function showColours(of, clutLine) {
+  const lines = [];
+  if (handed.clut) {
+    lines.push(clutLine ? `Colours: ${handed.clut.path} cannot be used: ${clutLine}`
+      : `Colours: ${handed.clut.path}, for every image.`);
+  } else {
+    lines.push('Colours: those of the BML documents that show each image; for an image no document ' +
+      'shows, the CLUT file of its folder or of the nearest folder above; without one, the 128 default colours.');
+  }
+  if (of.notices.length) lines.push(...of.notices.map((n) => `${n.who}: ${n.line}`));
+  $('clut-status').textContent = lines.join('\n');
 }
 
 // ---- Showing.
 
-let showing = null;
-function showSoon(now) {
+function showSoon(of, now) {
   if (now) {
-    clearTimeout(showing);
-    showing = null;
-    show(true);
-  } else if (showing === null) {
-    showing = setTimeout(() => { showing = null; show(false); }, 100);
+    clearTimeout(of.showing);
+    of.showing = null;
+    show(of, true);
+  } else if (of.showing === null) {
+    of.showing = setTimeout(() => { of.showing = null; show(of, false); }, 100);
   }
 }
 
-const counts = () => {
-  const done = outputs.filter((o) => o.done);
-  const converted = done.filter((o) => o.ok).length;
-  return { done: done.length, converted, failed: done.length - converted };
-};
 
-// The notes after an output's line: its colours (failed.txt alone; a card
-// shows them apart), where the zip and the folder keep it.
-function notes(output, withColours) {
-  const said = [];
-  if (withColours && output.clutPath) said.push(`colours: ${output.clutPath}`);
-  if (output.stored && output.stored !== `out/${output.rel}`) said.push(`stored as ${output.stored}`);
-  return said.map((s) => ` (${s})`).join('');
-}
-
-const failedLines = () => outputs.filter((o) => o.done && !o.ok)
-  .map((o) => `${o.path}: ${o.line}${notes(o, true)}\n`).join('');
-
-// The folder palfill-tree would have been given: the one every image lies in, or '.'.
-function inDir() {
-  const tops = new Set(outputs.map((o) => o.path.slice(0, Math.max(0, o.path.length - o.rel.length - 1))));
-  return tops.size === 1 && !tops.has('') ? [...tops][0] : '.';
-}
-
-function show(final) {
-  const { done, converted, failed } = counts();
-  const all = outputs.length;
+function show(of, final) {
+  if (of !== run) return;
+  const all = of.outputs.length;
+  const count = `${of.converted} converted, ${of.failed} failed`;
   $('progress').hidden = final || all === 0;
   $('progress').max = all;
-  $('progress').value = done;
-  const count = `${converted} converted, ${failed} failed`;
-  $('status').textContent = all === 0 && !dropNote ? 'No images yet.'
-    : withDropNote(final ? `${count}.` : `Converting: ${done} of ${all} (${count}).`);
-  $('failures').hidden = failed === 0;
-  $('failed-list').textContent = failedLines();
+  $('progress').value = of.done;
+  const status = final ? `${count}.` : `Converting: ${of.done} of ${all} (${count}).`;
+  const said = handed.dropNote;
+  $('status').textContent = all === 0 && of.failed === 0 && final && !said ? 'No images yet.'
+    : said ? `${said} ${status}` : status;
+  $('failures').hidden = of.failed === 0;
+  $('failed-list').textContent = failedLines(of);
   $('download-all').disabled = !final || all === 0;
   $('save-folder').disabled = !final || all === 0;
-  drawCards(final);
+  drawCards(of, final);
+}
+
+// The failures as failed.txt lists them (less the control characters'
+// escapes, which the zip's copy has).
+function failedLines(of) {
+  const lines = [...of.notices.map((n) => ({ who: n.who, line: n.line })),
+    ...of.outputs.filter((o) => o.done && !o.ok).map((o) => ({ who: o.who, line: o.line }))];
+  return lines.sort((a, b) => byPath(a.who, b.who)).map(({ who, line }) => `${who}: ${line}\n`).join('');
 }
 
 // Items near the screen get their preview and their link's address, a few
 // at a time: each blob: address takes the browser a moment to make.
-const nearing = [];
-function showNear() {
-  for (const target of nearing.splice(0, 16)) {
+function showNear(of) {
+  for (const target of of.nearing.splice(0, 16)) {
     const { output } = target;
     const img = target.querySelector('img');
     if (img) img.src = urlFor(output);
     const link = target.querySelector('a');
     if (link) pointAt(link, output.blob, urlFor(output));
   }
-  if (nearing.length) setTimeout(showNear, 0);
+  if (of.nearing.length) setTimeout(() => showNear(of), 0);
 }
 
 const nearScreen = new IntersectionObserver((entries) => {
-  const wasIdle = nearing.length === 0;
+  const of = run;
+  const wasIdle = of.nearing.length === 0;
   for (const entry of entries) {
     if (!entry.isIntersecting) continue;
     if (entry.target.id === 'more') {
-      shown += shownAtOnce;
-      drawCards(false);
+      of.shown += shownAtOnce;
+      drawCards(of, false);
       continue;
     }
     nearScreen.unobserve(entry.target);
-    nearing.push(entry.target);
+    of.nearing.push(entry.target);
   }
-  if (wasIdle && nearing.length) setTimeout(showNear, 0);
+  if (wasIdle && of.nearing.length) setTimeout(() => showNear(of), 0);
 }, { rootMargin: '400px' });
-
-let shown = shownAtOnce;
-let drawn = 0;
 
 function resetList() {
   nearScreen.disconnect();
+  for (const old of document.querySelectorAll('#results a')) if (old.url) URL.revokeObjectURL(old.url);
   $('results').replaceChildren();
   $('zip-links').replaceChildren();
   $('save-status').textContent = '';
-  shown = shownAtOnce;
-  drawn = 0;
-  show(false);
 }
 
 function element(tag, className, text) {
@@ -335,8 +300,7 @@ function element(tag, className, text) {
   return made;
 }
 
-// An output's blob: address, made when first wanted: making them for each
-// of a thousand images up front costs more than converting them.
+// An output's blob: address, made when first wanted.
 function urlFor(output) {
   output.url ??= URL.createObjectURL(output.blob);
   return output.url;
@@ -360,26 +324,37 @@ const leftWords = {
   part: (o) => `The output holds everything copied before the damage (${o.size} bytes).`,
 };
 
-function card(output) {
+// The colours a rendering took, and why.
+function colours(of, output) {
+  if (output.clut === '!') return `none: ${output.why}`;
+  const clut = output.clut === '-' ? 'the 128 default colours'
+    : handed.clut && output.why === '--clut' ? output.clut : `${of.inDir}/${output.clut}`;
+  if (output.why.startsWith('document ')) return `${clut}, as the document ${of.inDir}/${output.why.slice(9)} shows it`;
+  return { folder: `${clut}, the CLUT of its folder`, '--clut': `${clut}, for every image` }[output.why] ?? clut;
+}
+
+function card(of, output) {
   const item = element('li', output.ok ? 'done' : 'failed');
   item.output = output;
-  item.append(element('div', 'name', output.path), element('div', 'line', output.line));
-  const said = notes(output, false);
-  if (said) item.append(element('div', 'note', said.trim()));
-  item.append(element('div', 'colours', `Colours: ${output.colours}`));
+  Object.assign(item.dataset, { left: output.left, clut: output.clut, why: output.why });
+  item.append(element('div', 'name', output.who), element('div', 'line', output.line));
+  if (output.stored !== `out/${output.output}` && output.left !== 'none') {
+    item.append(element('div', 'note', `(stored as ${output.stored})`));
+  }
+  item.append(element('div', 'colours', `Colours: ${colours(of, output)}`));
   if (output.left !== 'whole') item.append(element('div', 'left', leftWords[output.left](output)));
   if (output.left === 'whole' || output.left === 'part') {
     if (output.ok) {
       const preview = element('div', 'preview');
       const img = element('img');
-      img.alt = `${output.path} with its palette`;
+      img.alt = `${output.who} with its palette`;
       img.addEventListener('load', () => fit(img));
       preview.append(img);
       item.append(preview);
     }
     const link = element('a');
     link.href = '#';
-    link.download = (output.stored ?? `out/${output.rel}`).split('/').pop();
+    link.download = output.stored.split('/').pop();
     link.textContent = output.ok ? `Download ${link.download}` : `Download what was written of ${link.download}`;
     // However the link is used (click, keyboard, a context menu's "Save
     // link as"), it has its blob: address before it is followed.
@@ -392,53 +367,47 @@ function card(output) {
   return item;
 }
 
-// Draws the cards of the images done, in order, up to those shown, once
-// the worker has handed over their outputs; at the end, the cards drawn
-// again with where the zip keeps each. One drawing at a time.
-let drawing = false;
-let drawAgain = false;
-let finalDrawn = false; // the run's last drawing has begun
-async function drawCards(final) {
-  if (drawing) {
-    drawAgain = drawAgain || final || 'more';
+// Draws the cards of the renderings done, in order, up to those shown,
+// once the worker has handed over their outputs and lines. One drawing at
+// a time.
+async function drawCards(of, final) {
+  if (of.drawing) {
+    of.drawAgain = of.drawAgain || final || 'more';
     return;
   }
-  drawing = true;
-  const mine = run;
+  of.drawing = true;
   const list = $('results');
-  if (final) {
-    finalDrawn = true;
-    for (const item of list.querySelectorAll('li:not(#more)')) item.replaceWith(card(item.output));
-  }
-  // A few cards at a time: each Blob handed over takes the browser a moment.
-  let end = drawn;
-  while (end < outputs.length && end < shown && end < drawn + 24 && outputs[end].done) end++;
-  const batch = outputs.slice(drawn, end);
-  const wanted = batch.filter((o) => o.left !== 'none' && !o.blob);
-  if (wanted.length) {
-    const { blobs } = await ask({ type: 'blobs', run: mine, ids: wanted.map((o) => o.id) });
-    wanted.forEach((o, i) => { o.blob = blobs[i]; });
-  }
-  if (mine === run) {
+  if (final) of.finalDrawn = true;
+  let end = of.drawn;
+  while (end < of.outputs.length && end < of.shown && end < of.drawn + 24 && of.outputs[end].done) end++;
+  const batch = of.outputs.slice(of.drawn, end);
+  const blobs = batch.filter((o) => o.left !== 'none' && !o.blob);
+  const lines = batch.filter((o) => o.line === undefined);
+  const [gotBlobs, gotLines] = await Promise.all([
+    blobs.length ? ask({ type: 'blobs', run: of.id, indexes: blobs.map((o) => o.index) }) : { blobs: [] },
+    lines.length ? ask({ type: 'lines', run: of.id, indexes: lines.map((o) => o.index) }) : { lines: [] }]);
+  blobs.forEach((o, i) => { o.blob = gotBlobs.blobs[i]; });
+  lines.forEach((o, i) => { o.line = gotLines.lines[i]; });
+  if (of === run) {
     document.getElementById('more')?.remove();
     const items = document.createDocumentFragment();
-    for (const output of batch) items.append(card(output));
-    drawn = end;
+    for (const output of batch) items.append(card(of, output));
+    of.drawn = end;
     list.append(items);
-    if (drawn < outputs.length && drawn >= shown) {
-      const more = element('li', 'more', `${outputs.length - drawn} more below`);
+    if (of.drawn < of.outputs.length && of.drawn >= of.shown) {
+      const more = element('li', 'more', `${of.outputs.length - of.drawn} more below`);
       more.id = 'more';
       list.append(more);
       nearScreen.observe(more);
     }
   }
-  drawing = false;
-  const more = drawn < outputs.length && drawn < shown && outputs[drawn].done;
-  if (drawAgain || more) {
-    const again = drawAgain === true;
-    drawAgain = false;
-    setTimeout(() => drawCards(again), 0);
-  } else if (finalDrawn && mine === run) {
+  of.drawing = false;
+  const more = of.drawn < of.outputs.length && of.drawn < of.shown && of.outputs[of.drawn].done;
+  if (of.drawAgain || more) {
+    const again = of.drawAgain === true;
+    of.drawAgain = false;
+    setTimeout(() => drawCards(of, again), 0);
+  } else if (of.finalDrawn && of === run) {
     list.setAttribute('aria-busy', 'false');
   }
 }
@@ -451,19 +420,13 @@ $('zoom').addEventListener('change', () => {
 
 const sizeText = (size) => (size < 2 ** 20 ? `${(size / 1024).toFixed(1)} KiB` : `${(size / 2 ** 20).toFixed(1)} MiB`);
 
-function failedReport() {
-  const { converted, failed } = counts();
-  return { lines: failedLines(), inDir: inDir(), outDir: 'out', converted, failed };
-}
-
-const stored = () => outputs.filter((o) => o.left !== 'none');
+const storedOf = (of) => of.outputs.filter((o) => o.left !== 'none').map((o) => ({ index: o.index, name: o.stored }));
 
 $('download-all').addEventListener('click', async () => {
+  const of = run;
   $('download-all').disabled = true;
-  const entries = stored().map((o) => ({ id: o.id, name: o.stored }));
-  // The tests make the limit small, to see an archive past one download.
-  const limit = window.palfillZipLimit ?? 240 * 1024 * 1024;
-  const { zips, tooLarge } = await ask({ type: 'zip', run, entries, failed: failedReport(), when: Date.now(), limit });
+  const { zips, tooLarge } = await ask({ type: 'zip', run: of.id, stored: storedOf(of), when: Date.now() });
+  if (of !== run) return;
   const links = $('zip-links');
   links.replaceChildren();
   zips.forEach((zip, i) => {
@@ -486,6 +449,7 @@ $('download-all').addEventListener('click', async () => {
 });
 
 $('save-folder').addEventListener('click', async () => {
+  const of = run;
   let folder;
   try {
     folder = await window.showDirectoryPicker({ mode: 'readwrite', id: 'palfill-out' });
@@ -494,17 +458,24 @@ $('save-folder').addEventListener('click', async () => {
   }
   $('save-folder').disabled = true;
   $('save-status').textContent = 'Saving…';
-  const kept = stored();
-  const { results } = await ask({ type: 'save', run, folder,
-    entries: kept.map((o) => ({ id: o.id, name: o.stored, path: o.path })) });
+  const stored = storedOf(of);
+  const { results } = await ask({ type: 'save', run: of.id, folder, stored });
   // A file there that palfill could not have written fails its image, as the command would.
-  for (const { id, line } of results) {
-    if (line !== null) Object.assign(outputs[id], { line, ok: false });
+  const refusedNow = new Set();
+  for (const { index, line } of results) {
+    if (line === null) continue;
+    Object.assign(of.outputs[index], { line, ok: false });
+    refusedNow.add(of.outputs[index]);
+    of.converted--;
+    of.failed++;
   }
-  show(true);
-  const { written } = await ask({ type: 'report', folder, failed: failedReport() });
+  if (of === run) {
+    for (const drawn of $('results').children) if (refusedNow.has(drawn.output)) drawn.replaceWith(card(of, drawn.output));
+  }
+  show(of, true);
+  const { written } = await ask({ type: 'report', run: of.id, folder, stored });
   const refused = results.filter((r) => r.line !== null).length;
-  $('save-status').textContent = `Saved ${kept.length - refused} files into ${folder.name}/out` +
+  $('save-status').textContent = `Saved ${stored.length - refused} files into ${folder.name}/out` +
     (written ? ', and failed.txt beside it.' : '; failed.txt there is not palfill\'s, so it is left alone.');
   $('save-folder').disabled = false;
 });
@@ -512,13 +483,13 @@ $('save-folder').addEventListener('click', async () => {
 // ---- Choosing and dropping.
 
 const fromInput = (input) => [...input.files].map((file) => ({ source: file, path: file.webkitRelativePath || file.name }));
-$('png-files').addEventListener('change', (event) => { dropNote = ''; addFiles(fromInput(event.target)); });
-$('png-folder').addEventListener('change', (event) => { dropNote = ''; addFiles(fromInput(event.target)); });
+$('png-files').addEventListener('change', (event) => { handed.dropNote = ''; addFiles(fromInput(event.target)); });
+$('png-folder').addEventListener('change', (event) => { handed.dropNote = ''; addFiles(fromInput(event.target)); });
 $('clut-file').addEventListener('change', (event) => chooseClut(event.target.files[0] || null));
 $('clear-clut').addEventListener('click', () => { $('clut-file').value = ''; chooseClut(null); });
 
 // A dropped folder through its handle, subfolders included (Chromium, on
-// file:// too); files are read when their turn comes.
+// file:// too); the worker reads the files.
 async function walkHandle(handle, path, into) {
   if (handle.kind === 'file') {
     into.push({ path, source: handle });
@@ -588,7 +559,7 @@ drop.addEventListener('drop', async (event) => {
   event.preventDefault();
   drop.classList.remove('over');
   const { got, unread } = await dropped(event.dataTransfer);
-  dropNote = unread === 0 ? '' : `${unread === 1 ? 'One thing' : `${unread} things`} dropped could not be read ` +
+  handed.dropNote = unread === 0 ? '' : `${unread === 1 ? 'One thing' : `${unread} things`} dropped could not be read ` +
     `here (a folder, most likely): choose ${canChooseFolders ? 'it with “A folder”' : 'its files with “PNG and CLUT files”'} instead.`;
   addFiles(got);
 });
@@ -597,4 +568,5 @@ drop.addEventListener('keydown', (event) => {
   if (event.key === 'Enter' || event.key === ' ') { event.preventDefault(); $('png-files').click(); }
 });
 
-show(false);
+run = { id: 0, outputs: [], notices: [], done: 0, converted: 0, failed: 0, nearing: [] };
+$('status').textContent = 'No images yet.';

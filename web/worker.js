@@ -1,163 +1,222 @@
-// The page's worker: everything that takes time, off the page's own thread.
-// It gets each image's bytes when its turn comes (the page reads them: it
-// hands over bytes, never files), converts it with the module
-// (palfill.js, above this in the built worker), keeps the output as a
-// Blob, and hands the outputs over as zips (zip.js) or writes them into a
-// folder the user picked. Every line it gives is the command's, from the
-// command's own code in the module.
+// The page's worker: everything that takes time, off the page's thread
+// but reading, which the page does as a blank page would: it hands over the
+// tree's paths, then the bytes of its documents and sheets, of the CLUTs
+// the plan names and of the images, a few at a time, without a copy. Here
+// the tree is planned with the page's module (page-module.js: palfill-tree's
+// own planner), each image converted as it arrives, and the outputs kept
+// packed in a few large Blobs, which are sliced for the page, zipped
+// (zip.js) or written into a folder the user picked. Every line given is
+// palfill-tree's, from palfill-tree's own code in the module.
 //
-// In:  { type: 'convert', run, cluts, jobs, last } -> { type: 'converted', run, results, last }
-//      { type: 'image', run, id, bytes }      (an image's bytes, which the page reads when its turn comes)
-//      { type: 'clut', id, clut: { path, bytes } } -> { type: 'clut', id, line }
-//      { type: 'blobs', id, run, ids }        -> { type: 'blobs', id, blobs }
-//      { type: 'zip', id, run, entries, failed, when, limit } -> { type: 'zipped', id, zips, tooLarge }
-//      { type: 'save', id, run, folder, entries } -> { type: 'saved', id, results }
-//      { type: 'report', id, folder, failed } -> { type: 'reported', id, written }
-// and at the start                            -> { type: 'ready', version }
+// In:  { type: 'tree', run, inDir, given, paths }    the tree's files, by path
+//      { type: 'documents', run, files }      the documents' and sheets' bytes (null: unreadable)
+//      { type: 'cluts', run, files }          the bytes of the CLUTs the plan names
+//      { type: 'images', run, files }         images' bytes, a few at a time, in any order
+//      { type: 'lines', id, run, indexes }          -> { type: 'lines', id, lines }
+//      { type: 'blobs', id, run, indexes }          -> { type: 'blobs', id, blobs }
+//      { type: 'zip', id, run, stored, when }       -> { type: 'zipped', id, zips, tooLarge }
+//      { type: 'save', id, run, folder, stored }    -> { type: 'saved', id, results }
+//      { type: 'report', id, run, folder, stored }  -> { type: 'reported', id, written }
+// Out: { type: 'ready', version }
+//      { type: 'planned', run, outputs, notices, images, cluts }
+//      { type: 'clutLine', run, line }             the failure of the CLUT for every image, or ''
+//      { type: 'converted', run, results }          a few at a time, in any order
+//      { type: 'finished', run }
+// A run is replaced whole by a newer one; what is sent for an older one,
+// or asked of it, gets nothing.
+import {
+  cantOpenLine, convertForPage, crcOf, isTreeReport, leftBy, loadClut, loadPageModule, mayReplace,
+  notPngOutputLine, planTree, resultLine, summaryLine, versionOf, withoutControls,
+} from './page-module.js';
+import { byPath } from './names.js';
+import { pageWasmBase64 } from './page-wasm.js';
+import { splitIntoZips, zipBlob } from './zip.js';
+import { zipLimit } from './zip-limit.js';
 
-// A CLUT failure ends the command before it creates the output.
-const clutFailures = new Set(['clut_unexpected_eof', 'unknown_depth', 'not_a_clut']);
+const module = loadPageModule(pageWasmBase64);
+const packSize = 4 * 1024 * 1024; // outputs gathered into Blobs of about this
 
-// What a conversion left, in the words of the command's manual.
-function leftBy(result, bytes) {
-  if (clutFailures.has(result)) return 'none';
-  if (bytes.length === 0) return 'empty';
-  return result === 'finished' ? 'whole' : 'part';
-}
-
-// One image, as `palfill PATH [CLUT] OUT` converts it, from the bytes the
-// page read for it (null: it could not be read).
-function convertJob(job, png, run) {
-  const failed = (line) => ({ id: job.id, line, ok: false, left: 'none', size: 0 });
-  if (job.ambiguous !== undefined) {
-    return failed(commandLine('palfill_web_more_than_one_clut_line', job.ambiguous));
-  }
-  const named = job.clut >= 0 ? run.cluts[job.clut] : null;
-  if (named && named.bytes === null) return failed(commandLine('palfill_web_cant_open_line', named.path));
-  if (png === null) return failed(commandLine('palfill_web_cant_open_line', job.path));
-  const { result, bytes } = convert(png, named ? named.bytes : undefined);
-  const line = commandLine('palfill_web_result_line', RESULTS.indexOf(result), job.path,
-    named ? named.path : '', job.outPath);
-  const left = leftBy(result, bytes);
-  // The output stays here: the page asks for those it shows, and the zips
-  // and the folder take them from here, so that thousands of Blobs never
-  // cross to the page's thread.
-  if (left !== 'none') run.kept.set(job.id, { blob: new Blob([bytes], { type: 'image/png' }), crc: crc32(bytes) });
-  return { id: job.id, line, ok: result === 'finished', left, size: bytes.length };
-}
-
-// The run being converted: its CLUTs and its jobs, which come in several
-// messages, and the images' bytes, which the page reads and sends a few at
-// a time, in order. A newer run makes an older one stop.
 let current = null;
 
-function convertSome({ run, cluts, jobs, last }) {
-  if (current === null || run > current.run) {
-    current = { run, cluts: [], jobs: [], next: 0, last: false, bytes: new Map(), waiting: null, kept: new Map() };
-  }
-  if (run !== current.run) return;
-  if (cluts) current.cluts = cluts.map((c) => ({ path: c.path, bytes: c.bytes && new Uint8Array(c.bytes) }));
-  current.jobs.push(...jobs);
-  current.last = current.last || Boolean(last);
-  if (current.next === 0 && current.jobs.length === jobs.length) work(current);
-}
+// Where a path relative to the tree lies, as palfill-tree names it.
+const inTree = (run, path) => `${run.inDir}/${path}`;
 
-function imageBytes({ run, id, bytes }) {
-  if (current === null || run !== current.run) return;
-  current.bytes.set(id, bytes === null ? null : new Uint8Array(bytes));
-  if (current.waiting !== null) current.waiting();
-}
-
-// The bytes for job `id`, once they are there.
-async function bytesFor(state, id) {
-  while (!state.bytes.has(id)) await new Promise((resolve) => { state.waiting = resolve; });
-  state.waiting = null;
-  const bytes = state.bytes.get(id);
-  state.bytes.delete(id);
-  return bytes;
-}
-
-async function work(state) {
-  let batch = [];
-  let sent = Date.now();
-  const send = (last) => {
-    postMessage({ type: 'converted', run: state.run, results: batch, last });
-    batch = [];
-    sent = Date.now();
+function tree({ run, inDir, given, paths }) {
+  if (current !== null && run <= current.id) return;
+  current = {
+    id: run, inDir, given: given ? given.path : '', paths, documents: new Map(), rows: [], cluts: new Map(),
+    waiting: new Map(), outputs: [], packs: [], pending: [], pendingSize: 0, failures: [],
+    converted: 0, failed: 0, left: 0, imagesDone: 0, results: [],
   };
-  for (;;) {
-    while (state === current && state.next === state.jobs.length && !state.last) {
-      if (batch.length) send(false);
-      await new Promise((resolve) => setTimeout(resolve, 10));
+}
+
+const ofRun = (run) => (current !== null && current.id === run ? current : null);
+
+// The documents and sheets are here: the plan, then the page reads the
+// CLUTs it names and the images it converts.
+async function documents({ run, files, last }) {
+  const holder = await module;
+  const of = ofRun(run);
+  if (of === null) return;
+  for (const { path, bytes } of files) of.documents.set(path, bytes);
+  if (!last) return;
+  const read = of.documents;
+  const { rows, notices } = planTree(holder, of.inDir, of.given, of.paths.map((path) => ({
+    path, bytes: read.get(path) ?? null, unread: read.get(path) === null ? 'cannot open' : '' })));
+  of.rows = rows;
+  of.failures.push(...notices);
+  of.failed += notices.length;
+  const cluts = new Set();
+  rows.forEach((row, index) => {
+    if (row.clut === '!') return finish(holder, of, index, { ok: false, line: row.why, left: 'none', size: 0 });
+    if (row.clut !== '-' && row.clut !== of.given) cluts.add(row.clut);
+    if (!of.waiting.has(row.input)) of.waiting.set(row.input, []);
+    of.waiting.get(row.input).push(index);
+    of.left++;
+  });
+  postMessage({ type: 'planned', run, outputs: rows, notices, images: [...of.waiting.keys()], cluts: [...cluts] });
+  send(of);
+  if (of.left === 0) postMessage({ type: 'finished', run });
+}
+
+// The CLUTs' bytes; the page hears whether the one chosen for every image
+// can be used: its failure, as the command would print it.
+async function cluts({ run, files }) {
+  const holder = await module;
+  const of = ofRun(run);
+  if (of === null) return;
+  for (const { path, bytes } of files) of.cluts.set(path, bytes);
+  if (!of.given) return;
+  const given = of.cluts.get(of.given) ?? null;
+  const result = given === null ? -1 : loadClut(holder, given);
+  const line = given === null ? cantOpenLine(holder, of.given) : result === 0 ? '' : resultLine(holder, result, '', of.given, '');
+  postMessage({ type: 'clutLine', run, line });
+}
+
+// Images' bytes: each converted for every rendering that needs it.
+async function images({ run, files }) {
+  const holder = await module;
+  const of = ofRun(run);
+  if (of === null) return;
+  for (const { path, bytes } of files) {
+    for (const index of of.waiting.get(path) ?? []) {
+      finish(holder, of, index, convertRow(holder, of, of.rows[index], index, bytes));
+      of.left--;
     }
-    if (state !== current) return;
-    if (state.next === state.jobs.length) break;
-    const job = state.jobs[state.next++];
-    // The page sends more once it hears of these: no waiting on a full batch.
-    if (job.ambiguous === undefined && !state.bytes.has(job.id) && batch.length) send(false);
-    const png = job.ambiguous === undefined ? await bytesFor(state, job.id) : null;
-    if (state !== current) return;
-    batch.push(convertJob(job, png, state));
-    // Results go back a few at a time: a message each would keep the page busy.
-    if (batch.length >= 64 || Date.now() - sent > 50) send(false);
+    of.waiting.delete(path);
+    of.imagesDone++;
   }
-  send(true);
+  // Told at once, whatever the count: the page reads on once it hears.
+  if (of.left === 0) pack(of);
+  send(of);
+  if (of.left === 0) postMessage({ type: 'finished', run });
 }
 
-// The outputs `ids` of the current run, for the page to show.
-function blobsOf({ id, run, ids }) {
-  const kept = current !== null && current.run === run ? current.kept : new Map();
-  postMessage({ type: 'blobs', id, blobs: ids.map((of) => kept.get(of)?.blob ?? null) });
-}
-
-// What the page names `entries` ([{ id, name }]) by: the outputs kept.
-function outputsNamed(run, entries) {
-  const kept = current !== null && current.run === run ? current.kept : new Map();
-  return entries.filter((e) => kept.has(e.id))
-    .map((e) => ({ ...e, data: kept.get(e.id).blob, size: kept.get(e.id).blob.size, crc: kept.get(e.id).crc }));
-}
-
-// A CLUT's own failure, as the command would print it, or '' when it is
-// usable: a conversion of nothing reads the CLUT and stops at the PNG.
-function checkClut({ id, clut }) {
-  let line = '';
-  if (clut.bytes === null) {
-    line = commandLine('palfill_web_cant_open_line', clut.path);
-  } else {
-    const { result } = convert(new Uint8Array(0), new Uint8Array(clut.bytes));
-    if (clutFailures.has(result)) {
-      line = commandLine('palfill_web_result_line', RESULTS.indexOf(result), '', clut.path, '');
-    }
+// A rendering done: its result counted, for the page to hear with the next.
+function finish(holder, of, index, done) {
+  if (done.ok) of.converted++;
+  else {
+    of.failed++;
+    of.failures.push({ who: inTree(of, of.rows[index].output), line: done.line, index });
   }
-  postMessage({ type: 'clut', id, line });
+  of.results.push({ index, ok: done.ok, left: done.left, size: done.size, line: done.ok ? null : done.line });
 }
 
-// failed.txt: palfill-tree's lines for the failures, then its summary.
-function failedText({ lines, inDir, outDir, converted, failed }) {
-  return `${lines}${commandLine('palfill_web_summary_line', inDir, outDir, converted, failed)}\n`;
+function send(of) {
+  postMessage({ type: 'converted', run: of.id, results: of.results, imagesDone: of.imagesDone });
+  of.results = [];
 }
 
-// Whether a failed.txt found where one goes is palfill-tree's own: its last
-// line is a summary. Anything else is left alone.
-const isSummary = (text) => /(^|\n)Finished .* -> .*: \d+ converted, \d+ failed\n?$/.test(text) || text === '';
+// The CLUT a row takes, as lines name it: '' for the default colours.
+const clutName = (of, row) => (row.clut === '-' ? '' : row.clut === of.given ? row.clut : inTree(of, row.clut));
+
+// One rendering, as `palfill IN [CLUT] out/OUT` converts it, from the
+// image's bytes (null: it could not be read).
+function convertRow(holder, of, row, index, png) {
+  const clut = row.clut === '-' ? null : of.cluts.get(row.clut) ?? null;
+  const failed = (line) => ({ ok: false, line, left: 'none', size: 0 });
+  if (row.clut !== '-' && clut === null) return failed(cantOpenLine(holder, clutName(of, row)));
+  if (png === null) return failed(cantOpenLine(holder, inTree(of, row.input)));
+  const { result, bytes, crc } = convertForPage(holder, png, clut);
+  const left = leftBy(holder, result, bytes.length);
+  if (left !== 'none') {
+    of.outputs[index] = { pack: of.packs.length, offset: of.pendingSize, size: bytes.length, crc };
+    of.pending.push(bytes);
+    of.pendingSize += bytes.length;
+    if (of.pendingSize >= packSize) pack(of);
+  }
+  const line = result === 0 ? null : resultLine(holder, result, inTree(of, row.input), clutName(of, row), `out/${row.output}`);
+  return { ok: result === 0, line, left, size: bytes.length };
+}
+
+// The outputs gathered so far, into a Blob of their own: thousands of
+// small Blobs would cost the browser more than the conversions.
+function pack(run) {
+  if (run.pending.length === 0) return;
+  run.packs.push(new Blob(run.pending, { type: 'image/png' }));
+  run.pending = [];
+  run.pendingSize = 0;
+}
+
+// The output of rendering `index` of the current run, as a Blob; null for none.
+function outputBlob(run, index) {
+  const output = run.outputs[index];
+  if (!output) return null;
+  if (output.pack === run.packs.length) pack(run);
+  return run.packs[output.pack].slice(output.offset, output.offset + output.size, 'image/png');
+}
+
+// The lines of renderings that converted, made when a card shows them.
+async function linesOf({ id, run, indexes }) {
+  const holder = await module;
+  const of = ofRun(run);
+  postMessage({ type: 'lines', id, lines: indexes.map((index) => {
+    const row = of && of.rows[index];
+    return row ? resultLine(holder, 0, inTree(of, row.input), clutName(of, row), `out/${row.output}`) : null;
+  }) });
+}
+
+function blobsOf({ id, run, indexes }) {
+  const of = ofRun(run);
+  postMessage({ type: 'blobs', id, blobs: indexes.map((index) => (of ? outputBlob(of, index) : null)) });
+}
+
+// failed.txt: palfill-tree's lines for the failures, in the order of their
+// paths, each noting where the zip keeps an output stored under another
+// name; then its summary.
+function failedText(holder, run, stored) {
+  const storedAt = new Map(stored.map((s) => [s.index, s.name]));
+  const lines = [...run.failures].sort((a, b) => byPath(a.who, b.who)).map((failure) => {
+    const name = failure.index !== undefined && storedAt.get(failure.index);
+    const note = name && name !== `out/${run.rows[failure.index].output}` ? ` (stored as ${name})` : '';
+    return withoutControls(holder, `${failure.who}: ${failure.line}`) + note;
+  });
+  lines.push(summaryLine(holder, run.inDir, 'out', run.converted, run.failed));
+  return `${lines.join('\n')}\n`;
+}
 
 // The outputs as zips of one download each, together holding each once;
 // failed.txt goes into the last.
-async function zipAll({ id, run, entries: named, failed, when, limit }) {
-  const text = new TextEncoder().encode(failedText(failed));
-  const entries = outputsNamed(run, named);
-  entries.push({ name: 'failed.txt', data: text, size: text.length, crc: crc32(text) });
-  const { parts, tooLarge } = splitIntoZips(entries, limit);
+async function zipAll({ id, run, stored, when }) {
+  const holder = await module;
+  const of = ofRun(run);
+  if (of === null) return postMessage({ type: 'zipped', id, zips: [], tooLarge: [] });
+  const text = new TextEncoder().encode(failedText(holder, of, stored));
+  const entries = stored.filter((s) => of.outputs[s.index]).map((s) => ({
+    name: s.name, data: outputBlob(of, s.index), size: of.outputs[s.index].size, crc: of.outputs[s.index].crc }));
+  entries.push({ name: 'failed.txt', data: text, size: text.length, crc: crcOf(holder, text) });
+  const { parts, tooLarge } = splitIntoZips(entries, zipLimit);
   const zips = [];
   for (const part of parts) zips.push({ blob: await zipBlob(part, new Date(when)), count: part.length });
   postMessage({ type: 'zipped', id, zips, tooLarge: tooLarge.map((e) => e.name) });
 }
 
-// Writes each output into `folder` at its name (out/...), making folders,
-// with the command's guard: a file there that palfill could not have
-// written is left alone, and its image fails with the command's line.
-async function saveAll({ id, run, folder, entries: named }) {
-  const entries = outputsNamed(run, named);
+// Writes each output into `folder` at its stored name (out/...), making
+// folders, with the command's guard: a file there that palfill could not
+// have written is left alone, and its rendering fails with the command's line.
+async function saveAll({ id, run, folder, stored }) {
+  const holder = await module;
+  const of = ofRun(run);
   const results = [];
   const folders = new Map();
   const folderAt = async (path) => {
@@ -169,47 +228,56 @@ async function saveAll({ id, run, folder, entries: named }) {
     }
     return folders.get(path);
   };
-  for (const entry of entries) {
-    const slash = entry.name.lastIndexOf('/');
-    const name = entry.name.slice(slash + 1);
+  for (const { index, name: storedName } of stored) {
+    const data = of && outputBlob(of, index);
+    if (!data) continue;
+    const slash = storedName.lastIndexOf('/');
+    const name = storedName.slice(slash + 1);
     let line = null;
     try {
-      const here = await folderAt(slash === -1 ? '' : entry.name.slice(0, slash));
+      const here = await folderAt(slash === -1 ? '' : storedName.slice(0, slash));
       let existing = null;
       try {
         existing = await (await here.getFileHandle(name)).getFile();
       } catch (error) {
         if (error.name !== 'NotFoundError') throw error;
       }
-      if (existing !== null && !mayReplace(new Uint8Array(await existing.slice(0, 9).arrayBuffer()))) {
-        line = commandLine('palfill_web_not_png_output_line', entry.name);
+      if (existing !== null && !mayReplace(holder, new Uint8Array(await existing.slice(0, 9).arrayBuffer()))) {
+        line = notPngOutputLine(holder, storedName);
       } else {
         const writable = await (await here.getFileHandle(name, { create: true })).createWritable();
         try {
-          await writable.write(entry.data);
+          await writable.write(data);
         } catch {
           await writable.abort().catch(() => {});
-          line = commandLine('palfill_web_result_line', RESULTS.indexOf('write_failed'), '', '', entry.name);
+          line = resultLine(holder, 7, '', '', storedName); // PALFILL_WRITE_FAILED
         }
         if (line === null) await writable.close();
       }
     } catch {
-      line = line ?? commandLine('palfill_web_cant_open_line', entry.name);
+      line = line ?? cantOpenLine(holder, storedName);
     }
-    results.push({ id: entry.id, line });
+    if (line !== null && of) {
+      of.converted--;
+      of.failed++;
+      of.failures.push({ who: inTree(of, of.rows[index].output), line, index });
+    }
+    results.push({ index, line });
   }
   postMessage({ type: 'saved', id, results });
 }
 
 // failed.txt beside out/ in `folder`, unless a failed.txt there is not
 // palfill-tree's own.
-async function saveReport({ id, folder, failed }) {
+async function saveReport({ id, run, folder, stored }) {
+  const holder = await module;
+  const of = ofRun(run);
   let written = false;
   try {
     const handle = await folder.getFileHandle('failed.txt', { create: true });
-    if (isSummary(await (await handle.getFile()).text())) {
+    if (of && isTreeReport(holder, await (await handle.getFile()).text())) {
       const writable = await handle.createWritable();
-      await writable.write(failedText(failed));
+      await writable.write(failedText(holder, of, stored));
       await writable.close();
       written = true;
     }
@@ -221,10 +289,10 @@ async function saveReport({ id, folder, failed }) {
 
 onmessage = ({ data }) => {
   const task = {
-    convert: convertSome, image: imageBytes, blobs: blobsOf, clut: checkClut, zip: zipAll, save: saveAll,
+    tree, documents, cluts, images, lines: linesOf, blobs: blobsOf, zip: zipAll, save: saveAll,
     report: saveReport,
   }[data.type];
   Promise.resolve(task(data)).catch((error) => postMessage({ type: 'failed', message: String(error) }));
 };
 
-postMessage({ type: 'ready', version });
+module.then((holder) => postMessage({ type: 'ready', version: versionOf(holder) }));

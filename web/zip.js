@@ -1,9 +1,7 @@
 // Zips of stored (uncompressed) files, made of Blobs without copying their
 // bytes: the page's worker hands the outputs it holds over as zips of at
 // most one download each. Node tests it directly.
-
-/** The largest zip the page hands to a download: browsers cancel larger ones. */
-export const zipLimit = 240 * 1024 * 1024;
+import { zipLimit } from './zip-limit.js';
 
 /** The most entries a zip without its 64-bit extension holds. */
 export const zipEntryLimit = 0xffff;

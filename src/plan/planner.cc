@@ -66,7 +66,7 @@ clut_choice choice_of(const std::string& url, const std::string& base, const std
 }
 
 std::size_t palette_id(planner& plan, const clut_choice& clut) {
-  const std::string key = std::to_string(static_cast<int>(clut.what)) + clut.path;
+  const std::string key = static_cast<char>('0' + static_cast<int>(clut.what)) + clut.path;
   const auto found = plan.palette_ids.find(key);
   if (found != plan.palette_ids.end()) return found->second;
   plan.palettes.push_back(clut);

@@ -6,12 +6,13 @@
 // palfill-tree's table of trees, names kept apart, zips cut to one download.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { readFileSync, rmSync } from 'node:fs';
+import { readdirSync, readFileSync, rmSync, statSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { join } from 'node:path';
 import v8 from 'node:v8';
 import vm from 'node:vm';
-import { command, damagedCases, examples, put, tempDir, top, webDir } from './support.mjs';
+import { spawnSync } from 'node:child_process';
+import { build, command, damagedCases, examples, makeTree, pageModule, put, tempDir, top, trees, webDir } from './support.mjs';
 
 const esm = await import(join(webDir, 'package', 'palfill.js'));
 const cjs = createRequire(import.meta.url)(join(webDir, 'package'));
@@ -53,51 +54,56 @@ test('convert gives the command\'s bytes and outcome for every case, imported or
   rmSync(dir, { recursive: true });
 });
 
-test('the package says its version and every result of the library, as palfill.h has them', () => {
-  assert.match(version, /^\d+\.\d+\.\d+$/);
+test('the package says its version and every result of the library, as the module has them', () => {
+  const tree = spawnSync(join(build, 'palfill-tree'), ['--version'], { encoding: 'utf8' });
+  assert.equal(`palfill-tree ${version}\n`, tree.stdout);
   assert.equal(cjs.version, version);
-  // palfill.h's palfill_result, value by value.
-  const header = readFileSync(join(top, 'include', 'palfill.h'), 'utf8');
-  const values = [...header.matchAll(/PALFILL_(\w+) = (\d+)/g)].map(([, name, value]) => [Number(value), name]);
-  assert.deepEqual(RESULTS, values.sort((a, b) => a[0] - b[0]).map(([, name]) => name.toLowerCase()));
+  assert.deepEqual(cjs.RESULTS, RESULTS);
+  assert.equal(RESULTS[0], 'finished');
+  assert.ok(RESULTS.length >= 11 && new Set(RESULTS).size === RESULTS.length);
   const types = readFileSync(join(webDir, 'package', 'palfill.d.ts'), 'utf8');
   for (const result of RESULTS) assert.ok(types.includes(`'${result}'`), `${result} in palfill.d.ts`);
 });
 
-// The page's choice of CLUT against palfill-tree's table of trees, for the
-// trees a page can be handed: no links, no names only POSIX allows.
-test('the page takes each image\'s CLUT as palfill-tree does, tree by tree', async () => {
-  const { clutFor, handOverCluts } = await import(join(top, 'web', 'page-model.js'));
-  const trees = readFileSync(join(top, 'tests', 'trees.txt'), 'utf8').split(/^tree /m).slice(1);
+// The page plans each tree of palfill-tree's table through its own module,
+// as palfill-tree --plan does: the same rows, the same lines of its own. The
+// page is handed files alone: trees of links, pipes or names only POSIX
+// has are left out.
+test('the page plans every tree of palfill-tree\'s table as --plan does', async () => {
+  const { holder, planTree } = await pageModule();
   let checked = 0;
-  for (const tree of trees) {
-    const [name, ...lines] = tree.split('\n').filter((line) => line && !line.startsWith('#'));
-    if (lines.includes('posix') || lines.some((line) => line.includes(' => '))) continue;
-    const first = lines.slice(0, lines.includes('then') ? lines.indexOf('then') : lines.length);
-    const args = (first.find((line) => line.startsWith('run ')) ?? 'run in out').split(' ').slice(1);
-    const chosen = args.includes('--clut') ? { path: args[args.indexOf('--clut') + 1] } : null;
-    const inDir = args.filter((arg) => !arg.startsWith('-') && arg !== chosen?.path)[0];
-    const files = first.filter((line) => line.startsWith(`${inDir}/`)).map((line) => {
-      const [file, taken] = line.split(' -> ');
-      return { path: file.split(' = ')[0], taken };
-    });
-    const cluts = new Map();
-    handOverCluts(cluts, files.filter((f) => /\.clt$/i.test(f.path)));
-    for (const { path, taken } of files.filter((f) => f.taken && f.taken !== 'unreached')) {
-      const got = clutFor(path, chosen, cluts);
-      const want = taken === 'defaults' ? { clut: null }
-        : taken.startsWith('several ') ? { ambiguous: taken.slice(8) } : { clut: taken };
-      assert.deepEqual(got.clut !== undefined ? { clut: got.clut && got.clut.path } : got, want, `${name}: ${path}`);
-      checked++;
-    }
+  for (const tree of trees().filter((t) => !t.posix && !t.lines.some((line) => line.target))) {
+    const dir = tempDir();
+    makeTree(dir, tree.lines);
+    const every = tree.args.includes('--clut') ? tree.args[tree.args.indexOf('--clut') + 1] : '';
+    const inDir = tree.args.filter((arg, i) => arg !== '--' && arg !== '--clut' && tree.args[i - 1] !== '--clut')[0];
+    const run = spawnSync(join(build, 'palfill-tree'), ['--plan', ...(every ? ['--clut', every] : []), '--', inDir],
+      { cwd: dir, encoding: 'utf8' });
+    const files = [];
+    const walk = (folder) => {
+      for (const name of readdirSync(join(dir, folder))) {
+        const path = `${folder}/${name}`;
+        if (statSync(join(dir, path)).isDirectory()) walk(path);
+        else files.push({ path: path.slice(inDir.length + 1), bytes: /\.(bml|css)$/i.test(name) ? readFileSync(join(dir, path)) : null });
+      }
+    };
+    walk(inDir);
+    const { rows, notices } = planTree(holder, inDir, every, files);
+    const given = (row) => (every && row.why === '--clut' ? { ...row, clut: 'given' } : row);
+    assert.deepEqual(rows.map((row) => Object.values(given(row)).join('\t')),
+      run.stdout.split('\n').filter(Boolean).map((line) => (every ? line.replace(/\t\/[^\t]*\t--clut$/, '\tgiven\t--clut') : line)),
+      tree.name);
+    assert.deepEqual(notices.map((n) => `${n.who}: ${n.line}`), run.stderr.split('\n').filter(Boolean), tree.name);
+    checked += rows.length;
+    rmSync(dir, { recursive: true });
   }
-  assert.ok(checked >= 20, `${checked} images checked`);
+  assert.ok(checked >= 50, `${checked} renderings checked`);
 });
 
 // Names every unzip and every file system keeps apart, and zips that each
 // fit one download and together hold everything once.
 test('names for the zip and the folder never fall together, and zips are cut to one download each', async () => {
-  const { storedNames } = await import(join(top, 'web', 'page-model.js'));
+  const { storedNames } = await import(join(top, 'web', 'names.js'));
   const { splitIntoZips, zipSize, zipEntryLimit } = await import(join(top, 'web', 'zip.js'));
   const cases = [
     [['が.png', 'が.png'.normalize('NFD')], ['out/が.png', `out/${'が (2).png'.normalize('NFD')}`]],
@@ -105,6 +111,8 @@ test('names for the zip and the folder never fall together, and zips are cut to 
     [['x.png', 'x.png/y.png'], ['out/x.png', 'out/x (2).png/y.png']],
     [['x.png/y.png', 'x.png'], ['out/x.png/y.png', 'out/x (2).png']],
     [['Dir/a.png', 'dir/b.png', 'DIR/A.png'], ['out/Dir/a.png', 'out/Dir/b.png', 'out/Dir/A (2).png']],
+    [['s.png', 'ſ.png', 'σ.png', 'ς.png', 'ss.png', 'ß.png'],
+      ['out/s.png', 'out/ſ (2).png', 'out/σ.png', 'out/ς (2).png', 'out/ss.png', 'out/ß (2).png']],
     [['..\\..\\evil.png', '/abs/./x.png'], ['out/.._.._evil.png', 'out/abs/x.png']],
   ];
   for (const [paths, want] of cases) assert.deepEqual(storedNames(paths), want, paths.join(', '));

@@ -44,3 +44,51 @@ export function damagedCases() {
   cases.push(['text.png', Buffer.from('not a png at all')]);
   return cases;
 }
+
+// The page's own module, as its worker loads it: from the page's
+// WebAssembly, deflated and in base64.
+export async function pageModule() {
+  const { deflateRawSync } = await import('node:zlib');
+  const module = await import(join(top, 'web', 'page-module.js'));
+  const bytes = readFileSync(join(webDir, 'palfill-page.wasm'));
+  return { ...module, holder: await module.loadPageModule(deflateRawSync(bytes).toString('base64')) };
+}
+
+// The trees of tests/trees.txt as palfill-tree's own test reads them, the
+// first round of each: { name, args, posix, lines: [{ path, content, target, source, clut }] }.
+export function trees() {
+  const found = [];
+  for (const line of readFileSync(join(top, 'tests', 'trees.txt'), 'utf8').split('\n')) {
+    if (line === '' || line.startsWith('#')) continue;
+    if (line.startsWith('tree ')) found.push({ name: line.slice(5), args: ['in', 'out'], posix: false, lines: [], then: false });
+    else if (line.startsWith('run ')) found.at(-1).args = line.slice(4).split(' ');
+    else if (line === 'posix') found.at(-1).posix = true;
+    else if (line === 'then') found.at(-1).then = true;
+    else if (!found.at(-1).then) {
+      const [file, clut = ''] = line.split(' -> ');
+      const [named, content = ''] = file.split(' = ');
+      const [path, target = ''] = named.split(' => ');
+      found.at(-1).lines.push({ path: path.split(' <= ')[0], content, target, source: path.split(' <= ')[1] ?? '', clut });
+    }
+  }
+  return found;
+}
+
+// Makes a tree's files under `root`, as palfill-tree's own test makes them.
+export function makeTree(root, lines) {
+  const sample = readFileSync(join(examples, 'sample.png'));
+  const contents = {
+    sample, sample4: readFileSync(join(examples, 'sample-4bit.png')), cut: sample.subarray(0, 300),
+    text: Buffer.from('not a png at all\n'), empty: Buffer.alloc(0), signature: sample.subarray(0, 8),
+    rgb: readFileSync(join(examples, 'rgb.clt')), ycbcr: readFileSync(join(examples, 'ycbcr.clt')),
+    depth3: Buffer.from([0x60]), cutclt: readFileSync(join(examples, 'ycbcr.clt')).subarray(0, 100),
+  };
+  const unescaped = (text) => Buffer.from(text.replace(/\\x([0-9a-f]{2})/g, (_, hex) => String.fromCharCode(parseInt(hex, 16))), 'latin1');
+  for (const { path, content, source } of lines) {
+    const at = join(root, unescaped(path).toString('utf8'));
+    if (source || existsSync(at)) continue;
+    const fallback = /\.png$/i.test(path) ? sample : path.endsWith('.clt') ? contents.rgb : Buffer.from('text\n');
+    put(root, unescaped(path).toString('utf8'),
+      content.startsWith('text:') ? unescaped(content.slice(5)) : contents[content] ?? fallback);
+  }
+}

@@ -1,43 +1,6 @@
-// What the page decides without the browser's help, apart so that Node can
-// test it: which CLUT an image takes (palfill-tree's rule, held to the same
-// table of trees, tests/trees.txt), and names for the zip and the folder
-// that every unzip and every file system keeps apart.
-
-/** The folder of a relative path: '' for the top level. */
-export const folderOf = (path) => path.slice(0, Math.max(0, path.lastIndexOf('/')));
-
-/** A folder as lines name it; the top level is '.'. */
-export const folderName = (folder) => folder || '.';
-
-/**
- * Records the CLUT files that one choice or one drop hands over, by folder
- * (`cluts`: Map folder -> { path, file } or { paths } when there are two or
- * more). Each replaces what an earlier choice gave its folder.
- */
-export function handOverCluts(cluts, entries) {
-  const byFolder = new Map();
-  for (const entry of entries) {
-    const folder = folderOf(entry.path);
-    byFolder.set(folder, [...(byFolder.get(folder) ?? []), entry]);
-  }
-  for (const [folder, handed] of byFolder) {
-    cluts.set(folder, handed.length === 1 ? handed[0] : { paths: handed.map((e) => e.path).sort() });
-  }
-}
-
-/**
- * The CLUT for the image at `path`: the one chosen for every image, or the
- * one in its folder, or the nearest above. { clut } (null: the default
- * colours) or { ambiguous: folder } when that folder was handed two or more.
- */
-export function clutFor(path, chosen, cluts) {
-  if (chosen) return { clut: chosen };
-  for (let folder = folderOf(path); ; folder = folderOf(folder)) {
-    const found = cluts.get(folder);
-    if (found) return found.paths ? { ambiguous: folder } : { clut: found };
-    if (folder === '') return { clut: null };
-  }
-}
+// Names for the zip and the folder the page writes, that every unzip and
+// every file system keeps apart, and the order palfill-tree prints paths
+// in. The page's thread uses them; Node tests them directly.
 
 /**
  * A name that no unzip can take outside its folder: each backslash becomes
@@ -48,8 +11,12 @@ export function safeName(path) {
   return parts.length > 0 ? parts.join('/') : '_';
 }
 
-/** How file systems that ignore letter case or Unicode normalisation see a name. */
-const sameAs = (name) => name.normalize('NFC').toLowerCase();
+/**
+ * How file systems that ignore letter case or Unicode normalisation see a
+ * name: NFC, then full case folding (upper case, then lower, which folds
+ * ß with ss, ſ with s and ς with σ), then NFC again.
+ */
+export const sameAs = (name) => name.normalize('NFC').toUpperCase().toLowerCase().normalize('NFC');
 
 /** `name` with ' (n)' before its extension. */
 function numbered(name, n) {
@@ -90,4 +57,16 @@ export function storedNames(paths, top = 'out') {
     files.add(sameAs(stored));
     return stored;
   });
+}
+
+// Paths in the order palfill-tree prints them: by code point, as UTF-8
+// bytes compare. UTF-16 units compare the same way but where a surrogate
+// meets U+E000 to U+FFFF, which it must come after.
+const unitOrder = (unit) => (unit >= 0xe000 ? unit - 0x800 : unit >= 0xd800 ? unit + 0x2000 : unit);
+export function byPath(a, b) {
+  const length = Math.min(a.length, b.length);
+  let i = 0;
+  while (i < length && a.charCodeAt(i) === b.charCodeAt(i)) i++;
+  if (i === length) return a.length - b.length;
+  return unitOrder(a.charCodeAt(i)) - unitOrder(b.charCodeAt(i));
 }
