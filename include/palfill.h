@@ -45,6 +45,12 @@
  *   `palfill_reader reader = {sizeof reader};`.
  * - Results and callbacks agree: 0 is success, anything else a failure.
  *   (The 1.1 callbacks return non-zero for success, and always will.)
+ *
+ * Which to use: new code streams with palfill_reader and palfill_writer,
+ * through palfill_load_clut_io() and palfill_convert_io(), which also tell
+ * a failed read apart from the end of the input. palfill_load_clut() and
+ * palfill_convert_stream() stay for callers of 1.1: they are those calls
+ * made with 1.1's callbacks, whose source cannot fail.
  */
 #ifndef PALFILL_H_
 #define PALFILL_H_

@@ -188,7 +188,7 @@ TEST_F(pass_test, a_huge_length_field_takes_little_memory) {
 // Only a chunk read from a pipe and bound for something that cannot be cut
 // back (here a device) has to be held whole; one too large for the memory
 // is reported. Read from a file, the same chunk streams in a fixed buffer.
-TEST_F(pass_test, a_real_chunk_too_large_to_buffer_is_reported) {
+TEST_F(pass_test, a_real_out_of_memory_to_buffer_is_reported) {
   SKIP_UNDER_LAUNCHER("a pipe as /dev/stdin");
   SKIP_UNDER_EMULATION("RLIMIT_AS on palfill");
   const std::string big(64 << 20, 'x');

@@ -95,12 +95,11 @@ int read_nothing(void*, unsigned char*, size_t, size_t* given) {
   return 0;
 }
 
+using colours_ptr = std::unique_ptr<palfill_colours, void (*)(palfill_colours*)>;
+
 // What the command and the references never reach: a `size` that no
-// release of a struct has, and a writer whose cut fails after a chunk's
-// data went out. And one palfill_colours shared by threads, as palfill(3)
-// promises (CI runs this test alone under ThreadSanitizer too).
-TEST(palfill_streams, refuse_bad_sizes_report_failed_cuts_and_share_colours) {
-  using colours_ptr = std::unique_ptr<palfill_colours, void (*)(palfill_colours*)>;
+// release of a struct has.
+TEST(palfill_streams, refuse_a_size_that_no_release_has) {
   const colours_ptr colours(palfill_colours_new(), palfill_colours_free);
   struct grown_reader {  // as a later release might define it, with one more member
     palfill_reader first;
@@ -139,9 +138,13 @@ TEST(palfill_streams, refuse_bad_sizes_report_failed_cuts_and_share_colours) {
     EXPECT_EQ(palfill_load_clut_io(colours.get(), &reader.first),
               c.result == PALFILL_UNEXPECTED_EOF ? PALFILL_CLUT_UNEXPECTED_EOF : c.result);
   }
+}
 
-  // From a pipe into a file, a long chunk's data goes out before its end
-  // is seen; a cut that then fails is a failed write, and what went out stays.
+// From a pipe into a file, a long chunk's data goes out before its end is
+// seen; a cut that then fails is a failed write, and what went out stays.
+// A reader that fails part way leaves what an early end leaves.
+TEST(palfill_streams, a_failed_cut_or_read_leaves_the_start_of_the_image) {
+  const colours_ptr colours(palfill_colours_new(), palfill_colours_free);
   const std::string png = indexed_png(600, 900, 8, [](uint32_t x, uint32_t y) { return x + y; });
   const std::string cut_png = png.substr(0, png.size() / 2);
   std::string written;
@@ -181,8 +184,13 @@ TEST(palfill_streams, refuse_bad_sizes_report_failed_cuts_and_share_colours) {
       EXPECT_TRUE(straddled.bytes.compare(0, out.size(), out) == 0);
     }
   }
+}
 
-  // Threads converting with one set of colours give what one thread gives.
+// Threads converting with one set of colours give what one thread gives,
+// as palfill(3) promises (CI runs this alone under ThreadSanitizer too).
+TEST(palfill_streams, threads_sharing_colours_give_what_one_gives) {
+  const colours_ptr colours(palfill_colours_new(), palfill_colours_free);
+  const std::string png = indexed_png(600, 900, 8, [](uint32_t x, uint32_t y) { return x + y; });
   const library_output want = library_convert(png, &clut_files[0]);
   ASSERT_EQ(want.result, PALFILL_FINISHED);
   memory_reader clut_in{&clut_files[0], 0, false};
@@ -211,7 +219,6 @@ TEST(palfill_streams, refuse_bad_sizes_report_failed_cuts_and_share_colours) {
 // bytes make, and never calls it again. Made to fail on each of its calls
 // in turn, loading a CLUT and converting an image of several blocks.
 TEST(palfill_streams, a_reader_that_fails_is_the_result_and_never_read_again) {
-  using colours_ptr = std::unique_ptr<palfill_colours, void (*)(palfill_colours*)>;
   const std::string png = indexed_png(600, 900, 8, [](uint32_t x, uint32_t y) { return x * y; });
   for (const std::string* input : {&clut_files[0], &png}) {
     const bool clut = input != &png;

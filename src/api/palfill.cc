@@ -48,7 +48,7 @@ palfill_result from_pass_result(pass_result result) {
       return PALFILL_NOT_PNG;
     case pass_result::unexpected_eof:
       return PALFILL_UNEXPECTED_EOF;
-    case pass_result::chunk_too_large:
+    case pass_result::out_of_memory:
       return PALFILL_OUT_OF_MEMORY;
     case pass_result::read_failed:
       return PALFILL_READ_FAILED;
@@ -58,30 +58,7 @@ palfill_result from_pass_result(pass_result result) {
   return PALFILL_WRITE_FAILED;
 }
 
-// ---- 1.1 sources and sinks: callbacks return non-zero for success.
-
-std::size_t read_c_source(void* context, uint8_t* dest, std::size_t count, bool*) {
-  const auto* source = static_cast<const palfill_source*>(context);
-  // More than was asked for would be written past `dest`.
-  return std::min(source->read(source->context, dest, count), count);
-}
-
-byte_source from_c_source(const palfill_source& source) {
-  return byte_source{read_c_source, const_cast<palfill_source*>(&source), source.length_known != 0,
-                     source.length, false};
-}
-
-bool write_to_c_sink(void* context, const uint8_t* bytes, std::size_t count) {
-  const auto* sink = static_cast<const palfill_sink*>(context);
-  return sink->write(sink->context, bytes, count) != 0;
-}
-
-bool cut_c_sink(void* context, uint64_t length) {
-  const auto* sink = static_cast<const palfill_sink*>(context);
-  return sink->cut(sink->context, length) != 0;
-}
-
-// ---- 1.2 readers and writers: callbacks return 0 for success.
+// ---- Readers and writers (1.2): callbacks return 0 for success.
 
 // Copies the caller's struct, whose own header gave it `given->size`
 // bytes: the members past that size take their zero value, and members
@@ -124,6 +101,37 @@ bool write_to_c_writer(void* context, const uint8_t* bytes, std::size_t count) {
 bool cut_c_writer(void* context, uint64_t length) {
   const auto* writer = static_cast<const palfill_writer*>(context);
   return writer->cut(writer->context, length) == 0;
+}
+
+// ---- 1.1 sources and sinks, as 1.2 readers and writers. Their callbacks
+// return non-zero for success, and a source cannot fail, so a 1.1 caller
+// never sees PALFILL_READ_FAILED.
+
+int read_c_source(void* context, unsigned char* dest, std::size_t count, std::size_t* given) {
+  const auto* source = static_cast<const palfill_source*>(context);
+  *given = source->read(source->context, dest, count);
+  return 0;
+}
+
+palfill_reader reader_of(const palfill_source& source) {
+  return palfill_reader{sizeof(palfill_reader), read_c_source, const_cast<palfill_source*>(&source),
+                        source.length_known, source.length};
+}
+
+int write_to_c_sink(void* context, const unsigned char* bytes, std::size_t count) {
+  const auto* sink = static_cast<const palfill_sink*>(context);
+  return sink->write(sink->context, bytes, count) != 0 ? 0 : 1;
+}
+
+int cut_c_sink(void* context, unsigned long long length) {
+  const auto* sink = static_cast<const palfill_sink*>(context);
+  return sink->cut(sink->context, length) != 0 ? 0 : 1;
+}
+
+palfill_writer writer_of(const palfill_sink& sink) {
+  return palfill_writer{sizeof(palfill_writer), write_to_c_sink,
+                        sink.cut != nullptr ? cut_c_sink : nullptr,
+                        const_cast<palfill_sink*>(&sink)};
 }
 
 // ---- Whole PNGs in memory.
@@ -197,19 +205,6 @@ void palfill_colours_free(palfill_colours* colours) {
   std::free(colours);
 }
 
-palfill_result palfill_load_clut(palfill_colours* colours, const palfill_source* clut) {
-  byte_source source = from_c_source(*clut);
-  return from_clut_result(load_clut(source, colours->palette));
-}
-
-palfill_result palfill_convert_stream(const palfill_colours* colours, const palfill_source* png,
-                                      const palfill_sink* out) {
-  byte_source source = from_c_source(*png);
-  byte_sink sink{write_to_c_sink, out->cut != nullptr ? cut_c_sink : nullptr,
-                 const_cast<palfill_sink*>(out)};
-  return from_pass_result(convert_png(source, sink, colours->palette.data()));
-}
-
 palfill_result palfill_load_clut_io(palfill_colours* colours, const palfill_reader* clut) {
   palfill_reader reader;
   if (!take_struct(clut, reader_size_1_2, reader)) return PALFILL_INVALID_ARGUMENT;
@@ -227,6 +222,18 @@ palfill_result palfill_convert_io(const palfill_colours* colours, const palfill_
   byte_source source = from_c_reader(reader);
   byte_sink sink{write_to_c_writer, writer.cut != nullptr ? cut_c_writer : nullptr, &writer};
   return from_pass_result(convert_png(source, sink, colours->palette.data()));
+}
+
+palfill_result palfill_load_clut(palfill_colours* colours, const palfill_source* clut) {
+  const palfill_reader reader = reader_of(*clut);
+  return palfill_load_clut_io(colours, &reader);
+}
+
+palfill_result palfill_convert_stream(const palfill_colours* colours, const palfill_source* png,
+                                      const palfill_sink* out) {
+  const palfill_reader reader = reader_of(*png);
+  const palfill_writer writer = writer_of(*out);
+  return palfill_convert_io(colours, &reader, &writer);
 }
 
 size_t palfill_convert_bound(size_t png_size) {
@@ -250,7 +257,7 @@ palfill_result palfill_convert(const unsigned char* png, size_t png_size, const 
   memory_output output{bytes, capacity, 0};
   byte_sink sink = memory_output_sink(output);
   const pass_result result = convert_memory(palette, png, png_size, sink);
-  if (output.size == 0 || result == pass_result::chunk_too_large) {
+  if (output.size == 0 || result == pass_result::out_of_memory) {
     std::free(bytes);
     return from_pass_result(result);
   }
@@ -272,7 +279,7 @@ palfill_result palfill_convert_into(const unsigned char* png, size_t png_size,
     uint64_t needed = 0;
     byte_sink counter = counting_sink(needed);
     const pass_result counted = convert_memory(palette, png, png_size, counter);
-    if (counted == pass_result::chunk_too_large) return PALFILL_OUT_OF_MEMORY;
+    if (counted == pass_result::out_of_memory) return PALFILL_OUT_OF_MEMORY;
     if (needed > out_capacity) {
       *out_size = static_cast<std::size_t>(needed);
       return PALFILL_BUFFER_TOO_SMALL;

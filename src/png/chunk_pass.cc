@@ -108,7 +108,7 @@ pass_end make_room(pass& p, std::size_t keep, uint64_t need) {
   w.pos = palette_room + (w.pos - keep);
   w.begin = palette_room;
   w.end = palette_room + kept;
-  if (!grow_for(w, need)) return pass_result::chunk_too_large;
+  if (!grow_for(w, need)) return pass_result::out_of_memory;
   return go_on;
 }
 
@@ -256,7 +256,7 @@ pass_result convert_png(byte_source& in, byte_sink& out, const rgba_entry* table
   block_size = std::min(std::max(block_size, min_block_size), max_block_size);
   const std::size_t capacity = palette_room + block_size;
   auto* bytes = static_cast<uint8_t*>(std::malloc(capacity));
-  if (bytes == nullptr) return pass_result::chunk_too_large;
+  if (bytes == nullptr) return pass_result::out_of_memory;
   pass p{in, out, window{bytes, capacity, palette_room, palette_room, palette_room}, 0, 0, false};
   const pass_result result = run_pass(p, table);
   std::free(p.w.bytes);

@@ -30,12 +30,12 @@
 namespace palfill {
 
 enum class pass_result {
-  finished,         // IEND has been copied
-  not_png,          // the signature differs; nothing is written
-  unexpected_eof,   // the input ended before IEND
-  write_failed,     // `out` did not take the bytes, or could not be cut back
-  chunk_too_large,  // a chunk that has to be held did not fit in memory
-  read_failed,      // `in` failed; `out` holds what its bytes gave, as far as they went
+  finished,        // IEND has been copied
+  not_png,         // the signature differs; nothing is written
+  unexpected_eof,  // the input ended before IEND
+  write_failed,    // `out` did not take the bytes, or could not be cut back
+  out_of_memory,   // the first block, or a chunk that has to be held, did not fit
+  read_failed,     // `in` failed; `out` holds what its bytes gave, as far as they went
 };
 
 constexpr std::size_t default_block_size = std::size_t{256} << 10;
