@@ -8,6 +8,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -113,43 +115,6 @@ TEST_F(driver_test, an_output_that_cannot_be_created_is_named) {
   EXPECT_EQ(run.status, 1);
 }
 
-// Writes that only fail late, as a network file system fails them: closing
-// the output, and cutting it back after a pipe ended inside a long chunk.
-// strace makes the one call fail (Debian: strace).
-TEST_F(driver_test, a_failed_close_or_cut_is_a_failed_write) {
-  SKIP_UNDER_EMULATION("strace's fault injection on palfill's own calls");
-  if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs strace";
-  const std::string long_chunk = png_signature_bytes() + png_chunk("IHDR", ihdr_data(4, 4, 8, 3)) +
-                                 png_chunk("IDAT", std::string(600 << 10, 'x'));
-  ASSERT_TRUE(write_file(path("long.png"), long_chunk.substr(0, 400 << 10)));
-  const struct {
-    const char* call;
-    std::string input;
-    bool through_pipe;
-  } cases[] = {{"close", path("in.png"), false}, {"ftruncate", path("long.png"), true}};
-  for (const auto& c : cases) {
-    run_options failing;
-    // LeakSanitizer cannot look at a process that strace holds.
-    const std::string trace = std::string("trace=") + c.call;
-    const std::string inject = std::string("inject=") + c.call + ":error=EIO";
-    failing.wrapper = {"env",           "ASAN_OPTIONS=detect_leaks=0:exitcode=86",
-                       "strace",        "-o",
-                       "/dev/null",     "-P",
-                       path("out.png"), "-e",
-                       trace,           "-e",
-                       inject};
-    if (c.through_pipe) {
-      failing.pipe_stdin = true;
-      failing.stdin_file = c.input;
-    }
-    std::filesystem::remove(path("out.png"));
-    const run_result run =
-        run_palfill({c.through_pipe ? "/dev/stdin" : c.input, path("out.png")}, failing);
-    EXPECT_EQ(run.out, "Error : Can't write file " + path("out.png") + "\n") << c.call;
-    EXPECT_EQ(run.status, 1) << c.call;
-  }
-}
-
 // A full disk must not pass for success, whether the pass itself or the
 // final flush meets it.
 TEST_F(driver_test, a_failed_write_is_reported_and_never_finished) {
@@ -223,230 +188,146 @@ TEST_F(driver_test, the_line_follows_the_image_when_standard_output_is_the_outpu
   }
 }
 
-// Every mistaken order of the arguments and every redirection of standard
-// output into a file palfill reads or writes: nothing is lost, no line
-// goes into a file it must not change, and nothing waits for ever. Each
-// case runs under Wine too, but for those that need /dev/stdout or pipes.
+// tests/redirections.txt: every mistaken order of the arguments and every
+// redirection of standard output into a file palfill reads or writes.
+struct redirection_case {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> before, after;  // file, contents
+  std::vector<std::string> args;
+  std::string stdout_file;  // empty: captured
+  stdout_mode mode = stdout_mode::truncate;
+  bool pipe = false, posix = false;
+  int status = 0;
+  std::string stdout_contents;
+};
+
+std::vector<std::string> words(const std::string& line) {
+  std::vector<std::string> found;
+  for (std::size_t at = 0, end; at < line.size(); at = end + 1) {
+    end = std::min(line.find(' ', at), line.size());
+    found.push_back(line.substr(at, end - at));
+  }
+  return found;
+}
+
+std::vector<redirection_case> read_redirections() {
+  std::ifstream table(PALFILL_REDIRECTIONS);
+  std::vector<redirection_case> cases;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t space = std::min(line.find(' '), line.size());
+    const std::string key = line.substr(0, space),
+                      rest = line.substr(std::min(space + 1, line.size()));
+    const std::size_t equals = rest.find(" = ");
+    if (key == "case") cases.emplace_back().name = rest;
+    redirection_case& c = cases.back();
+    if (key == "before" || key == "after") {
+      (key == "before" ? c.before : c.after)
+          .emplace_back(rest.substr(0, equals), rest.substr(equals + 3));
+    } else if (key == "run") {
+      const std::vector<std::string> args = words(rest);
+      const std::map<std::string, stdout_mode> modes = {{">", stdout_mode::truncate},
+                                                        {">>", stdout_mode::append},
+                                                        {"1<>", stdout_mode::read_write}};
+      for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "|") {
+          c.pipe = true;
+          break;
+        }
+        if (modes.count(args[i]) != 0) {
+          c.mode = modes.at(args[i]);
+          c.stdout_file = args.at(i + 1);
+          break;
+        }
+        c.args.push_back(args[i]);
+      }
+    } else if (key == "posix") {
+      c.posix = true;
+    } else if (key == "status") {
+      c.status = std::stoi(rest);
+    } else if (key == "stdout") {
+      c.stdout_contents = rest;
+    }
+  }
+  return cases;
+}
+
 TEST_F(driver_test, mistaken_orders_and_redirections_lose_nothing) {
   const bool windows = windows_launcher();
-  const auto line = [&](const std::string& text) { return text + (windows ? "\r\n" : "\n"); };
+  const std::string null_device = windows ? "NUL" : "/dev/null";
   ASSERT_EQ(run_palfill({path("in.png"), path("want.png")}).status, 0);
   ASSERT_EQ(run_palfill({path("in.png"), path("in.clt"), path("want-clut.png")}).status, 0);
-  const std::string converted = read_file(path("want.png"));
-  const std::string with_clut = read_file(path("want-clut.png"));
-  const std::string notes = "my notes\n";
+  const std::map<std::string, std::string> named = {
+      {"png", png},
+      {"clut", clut_file},
+      {"converted", read_file(path("want.png"))},
+      {"converted-clut", read_file(path("want-clut.png"))},
+      {"notes", "my notes\n"}};
   const std::string absent = "(absent)";
-  // An image in the CLUT's place, damaged so that it reads as a CLUT.
-  const auto changed = [&](std::size_t at, char to) {
-    std::string bytes = png;
-    bytes[at] = to;
-    return bytes;
+  const auto text = [&](std::string written) {
+    for (std::size_t at; (at = written.find('$')) != std::string::npos;) {
+      const std::size_t end = std::min(written.find_first_of(" \\", at), written.size());
+      const std::string name = written.substr(at + 1, end - at - 1);
+      written.replace(at, end - at, name == "NULL" ? null_device : path(name));
+    }
+    return unescaped(written);
   };
-  std::string lf_only = png;
-  lf_only.erase(4, 1);  // CRLF as LF, as an ASCII-mode transfer leaves it
-  const std::vector<std::pair<const char*, std::string>> damaged = {
-      {"cut to 4", png.substr(0, 4)}, {"cut to 7", png.substr(0, 7)},
-      {"0x88", changed(0, '\x88')},   {"0x09", changed(0, '\x09')},
-      {"byte 1", changed(1, 'Q')},    {"byte 7", changed(7, '\x0b')},
-      {"CRLF as LF", lf_only}};
-  // What palfill itself may leave in an output, and so replace.
-  const std::vector<std::string> its_own = {"",
-                                            png_signature_bytes().substr(0, 3),
-                                            "Error : Unexpected EOF\n",
-                                            "Finished a -> b\n",
-                                            "Usage : palfill in.png [in.clt] out.png\n",
-                                            "Finished",  // cut short by a full disk
-                                            "Error :",
-                                            "U"};
-
-  struct expected_file {
-    const char* name;
-    std::string bytes;  // `absent` for none
+  const auto contents = [&](const std::string& expression) {
+    std::string made;
+    for (std::size_t at = 0, end; at < expression.size(); at = end + 3) {
+      end = std::min(expression.find(" + ", at), expression.size());
+      const std::string part = expression.substr(at, end - at);
+      const std::size_t cut = 3;  // png:N, png-N, png@N=HH
+      std::string bytes = png;
+      if (part == "absent") {
+        return absent;
+      } else if (part.compare(0, 5, "text:") == 0) {
+        bytes = text(part.substr(5));
+      } else if (part.compare(0, 5, "line:") == 0) {
+        bytes = text(part.substr(5)) + (windows ? "\r\n" : "\n");
+      } else if (named.count(part) != 0) {
+        bytes = named.at(part);
+      } else if (part[cut] == ':') {
+        bytes.resize(std::stoul(part.substr(cut + 1)));
+      } else if (part[cut] == '-') {
+        bytes.erase(std::stoul(part.substr(cut + 1)), 1);
+      } else {
+        const std::size_t equals = part.find('=');
+        bytes.at(std::stoul(part.substr(cut + 1))) =
+            static_cast<char>(std::stoi(part.substr(equals + 1), nullptr, 16));
+      }
+      made += bytes;
+    }
+    return made;
   };
-  struct redirection {
-    const char* file;  // standard output opened onto it; null: captured
-    stdout_mode mode;
-    bool pipe;
-  };
-  constexpr redirection captured{nullptr, stdout_mode::truncate, false};
-  struct run_case {
-    std::string name;
-    std::vector<expected_file> before;  // besides in.png and in.clt
-    std::vector<std::string> args;      // names in the test's folder, or /dev/...
-    redirection out;
-    int status;
-    std::string stdout_bytes;  // when captured
-    std::vector<expected_file> after;
-    bool posix_only;
-  };
-  const std::string input = path("in.png"), clut = path("in.clt");
-  std::vector<run_case> cases = {
-      {"> output",
-       {},
-       {"in.png", "out.png"},
-       {"out.png", stdout_mode::truncate, false},
-       0,
-       "",
-       {{"out.png", converted + line("Finished " + input + " -> " + path("out.png"))}},
-       false},
-      {">> an earlier output",
-       {{"out.png", converted}},
-       {"in.png", "out.png"},
-       {"out.png", stdout_mode::append, false},
-       0,
-       "",
-       {{"out.png", converted + line("Finished " + input + " -> " + path("out.png"))}},
-       false},
-      {"notes named as the output, >> them",
-       {{"notes.txt", notes}},
-       {"in.png", "notes.txt"},
-       {"notes.txt", stdout_mode::append, false},
-       1,
-       "",
-       {{"notes.txt", notes}},
-       false},
-      {"notes named as the output",
-       {{"notes.txt", notes}},
-       {"in.png", "notes.txt"},
-       captured,
-       1,
-       "Error : Output is not a PNG file " + path("notes.txt") + "\n",
-       {{"notes.txt", notes}},
-       false},
-      {"a missing input, 1<> an earlier output",
-       {{"o.png", converted}},
-       {"missing.png", "o.png"},
-       {"o.png", stdout_mode::read_write, false},
-       1,
-       "",
-       {{"o.png", converted + line("Error : Can't open file " + path("missing.png"))}},
-       false},
-      {"1<> the input, named as the output",
-       {},
-       {"in.png", "in.png"},
-       {"in.png", stdout_mode::read_write, false},
-       1,
-       "",
-       {{"in.png", png}},
-       false},
-      {"1<> the input, /dev/stdout as the output",
-       {},
-       {"in.png", "/dev/stdout"},
-       {"in.png", stdout_mode::read_write, false},
-       1,
-       "",
-       {{"in.png", png}},
-       true},
-      {">> the CLUT, named as the output",
-       {},
-       {"in.png", "in.clt", "in.clt"},
-       {"in.clt", stdout_mode::append, false},
-       1,
-       "",
-       {{"in.clt", clut_file}},
-       false},
-      {">> the CLUT, /dev/stdout as the output",
-       {},
-       {"in.png", "in.clt", "/dev/stdout"},
-       {"in.clt", stdout_mode::append, false},
-       1,
-       "",
-       {{"in.clt", clut_file}},
-       true},
-      {">> the input, a conversion",
-       {},
-       {"in.png", "o.png"},
-       {"in.png", stdout_mode::append, false},
-       0,
-       "",
-       {{"in.png", png}, {"o.png", converted}},
-       false},
-      {">> the CLUT, a conversion",
-       {},
-       {"in.png", "in.clt", "o.png"},
-       {"in.clt", stdout_mode::append, false},
-       0,
-       "",
-       {{"in.clt", clut_file}, {"o.png", with_clut}},
-       false},
-      {"/dev/stdout >> a log",
-       {{"log.txt", notes}},
-       {"in.png", "/dev/stdout"},
-       {"log.txt", stdout_mode::append, false},
-       1,
-       "",
-       {{"log.txt", notes}},
-       true},
-      {"/dev/stdout as the CLUT, into a pipe",
-       {},
-       {"in.png", "/dev/stdout", "in.clt"},
-       {nullptr, stdout_mode::truncate, true},
-       1,
-       "Error : Input and output are the same file /dev/stdout\n",
-       {{"in.clt", clut_file}},
-       true},
-      {"/dev/stdout as the input, into a pipe",
-       {},
-       {"/dev/stdout", "o.png"},
-       {nullptr, stdout_mode::truncate, true},
-       1,
-       "Error : Input and output are the same file /dev/stdout\n",
-       {{"o.png", absent}},
-       true},
-      {"a device as the output",
-       {},
-       {"in.png", windows ? "NUL" : "/dev/null"},
-       captured,
-       0,
-       "Finished " + input + " -> " + (windows ? "NUL" : "/dev/null") + "\n",
-       {},
-       false},
-  };
-  for (const auto& [what, bytes] : damaged) {
-    cases.push_back({std::string("the CLUT named last, an image ") + what + " in its place",
-                     {{"res.png", bytes}},
-                     {"in.png", "res.png", "in.clt"},
-                     captured,
-                     1,
-                     "Error : Output is not a PNG file " + clut + "\n",
-                     {{"in.clt", clut_file}, {"res.png", bytes}},
-                     false});
-  }
-  for (const std::string& left : its_own) {
-    cases.push_back({"over what palfill leaves: " + left.substr(0, 8),
-                     {{"o.png", left}},
-                     {"in.png", "o.png"},
-                     captured,
-                     0,
-                     "Finished " + input + " -> " + path("o.png") + "\n",
-                     {{"o.png", converted}},
-                     false});
-  }
-  for (const run_case& c : cases) {
-    if (c.posix_only && !posix_part(("/dev/stdout and pipes: " + c.name).c_str())) continue;
+  const std::vector<redirection_case> cases = read_redirections();
+  ASSERT_GT(cases.size(), 20u);
+  for (const redirection_case& c : cases) {
+    if (c.posix && !posix_part(("/dev/stdout and pipes: " + c.name).c_str())) continue;
     SCOPED_TRACE(c.name);
     for (const char* name : {"out.png", "o.png", "notes.txt", "log.txt", "res.png"}) {
       std::filesystem::remove(path(name));
     }
     ASSERT_TRUE(write_file(path("in.png"), png));
     ASSERT_TRUE(write_file(path("in.clt"), clut_file));
-    for (const expected_file& file : c.before) ASSERT_TRUE(write_file(path(file.name), file.bytes));
+    for (const auto& [name, bytes] : c.before) ASSERT_TRUE(write_file(path(name), contents(bytes)));
     std::vector<std::string> args;
-    for (const std::string& arg : c.args)
-      args.push_back(arg[0] == '/' || arg == "NUL" ? arg : path(arg));
+    for (const std::string& arg : c.args) {
+      args.push_back(arg == "NULL" ? null_device : arg[0] == '/' ? arg : path(arg));
+    }
     run_options options;
     options.timeout_seconds = 20;
-    options.stdout_pipe = c.out.pipe;
-    if (c.out.file != nullptr) options.stdout_file = path(c.out.file);
-    options.stdout_opened = c.out.mode;
+    options.stdout_pipe = c.pipe;
+    if (!c.stdout_file.empty()) options.stdout_file = path(c.stdout_file);
+    options.stdout_opened = c.mode;
     const run_result run = run_palfill(args, options);
     EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.out, c.stdout_bytes);
+    EXPECT_EQ(run.out, c.stdout_contents.empty() ? "" : contents(c.stdout_contents));
     EXPECT_EQ(run.err, "");
-    for (const expected_file& file : c.after) {
-      const bool exists = std::filesystem::exists(path(file.name));
-      EXPECT_TRUE(exists ? read_file(path(file.name)) == file.bytes : file.bytes == absent)
-          << file.name;
+    for (const auto& [name, bytes] : c.after) {
+      const bool exists = std::filesystem::exists(path(name));
+      EXPECT_TRUE(exists ? read_file(path(name)) == contents(bytes) : contents(bytes) == absent)
+          << name;
     }
   }
 }

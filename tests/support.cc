@@ -235,3 +235,16 @@ void temp_dir_test::SetUp() {
 void temp_dir_test::TearDown() {
   std::filesystem::remove_all(dir_);
 }
+
+std::string unescaped(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size()) {
+      out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}

@@ -74,6 +74,9 @@ std::string palfill_shell_words();
 // Wine, where the part is reported as skipped with what it needs.
 bool posix_part(const char* needs);
 
+// A test table's text, where `\xHH` is the byte HH.
+std::string unescaped(const std::string& text);
+
 // Loads CLUT bytes held in memory into `table`.
 palfill::clut_result load_clut_bytes(const std::string& clut, palette_table& table);
 

@@ -41,19 +41,6 @@ struct tree_case {
   std::vector<std::vector<tree_line>> runs;  // the lines of the first run, then of each `then`
 };
 
-std::string unescaped(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size()) {
-      out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
-      i += 3;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 std::vector<tree_case> read_trees() {
   std::ifstream table(PALFILL_TREES);
   std::vector<tree_case> trees;

@@ -248,7 +248,7 @@ void submit(tree_run& run, tree_task task) {
   submit_job(run.queue, std::move(task), needs_work, reporter);
 }
 
-void submit_line(tree_run& run, const std::string& who, const std::string& line) {
+void submit_failure(tree_run& run, const std::string& who, const std::string& line) {
   tree_task task;
   task.who = who;
   task.line = line;
@@ -357,7 +357,9 @@ tree_result convert_tree(const tree_options& options, tree_events& events) {
         [&run](const folder_state& here, const rendering& taken) {
           submit(run, rendering_task(run, here, taken));
         },
-        [&run](const std::string& who, const std::string& line) { submit_line(run, who, line); });
+        [&run](const std::string& who, const std::string& line) {
+          submit_failure(run, who, line);
+        });
     if (!walked(run, converting)) return;
     finish_converting(run);
   });
@@ -438,9 +440,13 @@ tree_result convert_plan(const tree_options& options, const plan_source& rows,
     for (plan_entry entry; !run.events.stop && rows(entry);) {
       const plan_fields& fields = entry.fields;
       ++run.events.found;
-      if (!entry.readable || !plain_relative(fields.output) || !plain_relative(fields.input) ||
+      if (!entry.failure.empty()) {
+        submit_failure(run, entry.who, entry.failure);
+        continue;
+      }
+      if (!plain_relative(fields.output) || !plain_relative(fields.input) ||
           !outputs.insert(fields.output).second) {
-        submit_line(run, entry.who, not_a_plan_line());
+        submit_failure(run, entry.who, not_a_plan_line());
         continue;
       }
       tree_task task;

@@ -76,7 +76,7 @@ tree_result plan_tree(const tree_options& options,
 struct plan_entry {
   plan_fields fields;
   std::string who;
-  bool readable = true;  // false: the line holds no plan row
+  std::string failure;  // not empty: no row came, and this line fails in its place
 };
 // Gives the next row, or false at the end.
 using plan_source = std::function<bool(plan_entry& entry)>;

@@ -28,26 +28,36 @@ int end_with(const std::string& line, int status) {
 struct plan_file {
   const command_argument& name;
   int file = no_file;
-  std::string held;  // read and not yet taken
+  std::string unread;  // read from the file and not yet made a row
   bool ended = false;
+  bool failed = false;  // the file could not be read to its end
   std::size_t number = 0;
 };
 
 bool next_row(plan_file& plan, plan_entry& entry) {
   std::size_t end;
-  while ((end = plan.held.find('\n')) == std::string::npos && !plan.ended) {
+  while ((end = plan.unread.find('\n')) == std::string::npos && !plan.ended) {
     unsigned char block[64 << 10];
     std::size_t given = 0;
     const env_status read = native_files().read(plan.file, block, sizeof block, &given);
-    plan.held.append(reinterpret_cast<const char*>(block), given);
-    plan.ended = given < sizeof block || !read.ok();
+    plan.unread.append(reinterpret_cast<const char*>(block), given);
+    plan.failed = !read.ok();
+    plan.ended = given < sizeof block || plan.failed;
   }
-  if (plan.held.empty() && plan.ended) return false;
-  std::string line = plan.held.substr(0, end);
-  plan.held.erase(0, end == std::string::npos ? std::string::npos : end + 1);
+  if (end == std::string::npos && plan.failed) plan.unread.clear();  // a row cut short
+  if (plan.unread.empty() && plan.ended) {
+    if (!plan.failed) return false;
+    // The rows after a failed read are lost: that is a failure, not the end.
+    plan.failed = false;
+    entry.who = plan.name.text;
+    entry.failure = cant_read_line(plan.name.text);
+    return true;
+  }
+  std::string line = plan.unread.substr(0, end);
+  plan.unread.erase(0, end == std::string::npos ? std::string::npos : end + 1);
   if (!line.empty() && line.back() == '\r') line.pop_back();  // a plan edited on Windows
   entry.who = plan.name.text + ":" + std::to_string(++plan.number);
-  entry.readable = read_plan_line(line, entry.fields);
+  entry.failure = read_plan_line(line, entry.fields) ? "" : not_a_plan_line();
   return true;
 }
 
@@ -74,7 +84,7 @@ int run(const std::vector<command_argument>& args) {
     return 0;
   }
   if (request.use_plan) {
-    plan_file plan{*request.use_plan, no_file, "", false, 0};
+    plan_file plan{*request.use_plan, no_file, "", false, false, 0};
     if (!native_files()
              .open_for_reading(plan.name.path, read_mode::wait, &plan.file, nullptr)
              .ok()) {

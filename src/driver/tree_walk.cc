@@ -84,8 +84,8 @@ std::string own_name_inside(const walk_state& w, const native_path& link, bool* 
 // A subfolder where it stands itself: passed over when it is OUT_DIR, and
 // left out with a line when it loops, is walked under another name, or
 // cannot be read. Otherwise its contents will be walked.
-void look_at_folder(walk_state& w, const walk_folder& here, const walk_item& itself,
-                    walk_item& contents, bool through_link) {
+void decide_whether_to_enter(walk_state& w, const walk_folder& here, const walk_item& itself,
+                             walk_item& contents, bool through_link) {
   const command_argument folder = joined_argument(here.in, itself.name);
   const file_system& files = *w.options.files;
   const file_identity identity = files.identify(folder.path);
@@ -185,7 +185,7 @@ void walk_contents(walk_state& w, const walk_folder& here, std::vector<folder_en
         const auto contents = std::lower_bound(
             items.begin(), items.end(), item.key + path_separator,
             [](const walk_item& other, const std::string& key) { return other.key < key; });
-        look_at_folder(w, here, item, *contents, through_link);
+        decide_whether_to_enter(w, here, item, *contents, through_link);
         break;
       }
       case walk_item::kind::folder_contents:

@@ -43,12 +43,12 @@ rendering by_folder_rule(const planner& plan, const std::string& image, std::siz
     return taken;
   }
   for (auto folder = plan.folders.rbegin(); folder != plan.folders.rend(); ++folder) {
-    if (folder->held == planner::folder::cluts::several) {
+    if (folder->cluts_found == planner::folder::cluts::several) {
       taken.clut = clut_choice{clut_choice::kind::refused, folder->path};
       taken.why = rendering::reason::refused;
       return taken;
     }
-    if (folder->held == planner::folder::cluts::one) {
+    if (folder->cluts_found == planner::folder::cluts::one) {
       taken.clut =
           clut_choice{clut_choice::kind::tree_file, relative_path(folder->path, folder->clut)};
       taken.why = rendering::reason::folder;
@@ -244,8 +244,9 @@ folder_plan plan_folder(planner& plan, const std::string& path,
   here.path = path;
   for (const std::string& name : names) {
     if (!is_clut_name(name)) continue;
-    here.held = here.held == planner::folder::cluts::none ? planner::folder::cluts::one
-                                                          : planner::folder::cluts::several;
+    here.cluts_found = here.cluts_found == planner::folder::cluts::none
+                           ? planner::folder::cluts::one
+                           : planner::folder::cluts::several;
     here.clut = name;
   }
   plan.folders.push_back(std::move(here));

@@ -102,7 +102,7 @@ struct planner {
 
   struct folder {
     std::string path;
-    enum class cluts { none, one, several } held = cluts::none;
+    enum class cluts { none, one, several } cluts_found = cluts::none;
     std::string clut;  // the one
   };
   std::vector<folder> folders;  // IN_DIR down to the folder the walk is in

@@ -211,10 +211,11 @@ bool plan_entry_of(PyObject* item, std::size_t number, plan_entry& entry) {
   entry.who = "<plan>:" + std::to_string(number);
   PyObject* fields = PySequence_Fast(item, "a plan holds (output, input, clut, why) entries");
   if (fields == nullptr) return false;
-  entry.readable = PySequence_Fast_GET_SIZE(fields) == 4;
+  const bool four = PySequence_Fast_GET_SIZE(fields) == 4;
+  entry.failure = four ? "" : not_a_plan_line();
   std::string* const into[] = {&entry.fields.output, &entry.fields.input, &entry.fields.clut,
                                &entry.fields.why};
-  for (Py_ssize_t i = 0; entry.readable && i < 4; ++i) {
+  for (Py_ssize_t i = 0; four && i < 4; ++i) {
     PyObject* bytes = nullptr;
     if (!PyUnicode_FSConverter(PySequence_Fast_GET_ITEM(fields, i), &bytes)) {
       Py_DECREF(fields);
