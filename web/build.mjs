@@ -42,17 +42,19 @@ const placed = (text, mark, value) => {
 const importPattern = /^import\s*\{([^}]*)\}\s*from\s*'\.\/([\w-]+\.js)';\n/gm;
 const exportPattern = /^export (?:async )?(?:function\*? |const |let |class )(\w+)/gm;
 
-// A module's text without its comments and blank lines, which the page
-// carries for nothing: a line that is a comment, or lies in a block comment
-// that begins a line. No string of these sources spans such a line.
+// A module's text without its comments, blank lines and indentation,
+// which the page carries for nothing: a line that is a comment, or lies in
+// a block comment that begins a line. No string of these sources spans
+// two lines.
 function withoutComments(source) {
   let inBlock = false;
   return source.split('\n').filter((line) => {
     const text = line.trim();
     const dropped = inBlock || text === '' || text.startsWith('//') || text.startsWith('/*');
     if (text.startsWith('/*') || inBlock) inBlock = !text.endsWith('*/');
+    if (!dropped && (text.match(/`/g) ?? []).length % 2 === 1) throw new Error(`a template string spans lines: ${text}`);
     return !dropped;
-  }).join('\n');
+  }).map((line) => line.trimStart()).join('\n');
 }
 
 function bundle(entry, sources) {

@@ -30,7 +30,7 @@ function made(holder, fn, ...args) {
 }
 
 /** { result, bytes, crc }: the conversion, and the CRC-32 the zip needs. */
-export const convertForPage = (holder, png, clut) => convertIn(holder, png, clut, true);
+export const convertForPage = (holder, png, clut, copyOut) => convertIn(holder, png, clut, true, copyOut);
 
 /** The CRC-32 of `bytes`, as zip files store it. */
 export const crcOf = (holder, bytes) => withInputs(holder, [bytes], (at) => {
@@ -100,7 +100,14 @@ export function planTree(holder, inDir, given, files) {
   const plan = withInputs(holder, [inDir, given], (inAt, givenAt) => holder.exports.palfill_web_plan_new(inAt, givenAt));
   if (plan === 0) throw new RangeError('no memory for the plan');
   try {
-    for (const { path, bytes, unread: why } of files) {
+    const listed = new TextEncoder().encode(files.filter((f) => !f.bytes && !f.unread).map((f) => `${f.path}\0`).join(''));
+    if (listed.length > 0) {
+      withInputs(holder, [listed], (at) => {
+        if (at === 0) throw new RangeError('no memory for the plan');
+        holder.exports.palfill_web_plan_paths(plan, at, listed.length);
+      });
+    }
+    for (const { path, bytes, unread: why } of files.filter((f) => f.bytes || f.unread)) {
       withInputs(holder, [path, bytes ?? new Uint8Array(0)], (pathAt, bytesAt) => {
         if (pathAt === 0 || bytesAt === 0) throw new RangeError('no memory for the plan');
         holder.exports.palfill_web_plan_file(plan, pathAt, bytes ? bytesAt : 0, bytes ? bytes.length : 0, unread[why] ?? 0);

@@ -121,7 +121,9 @@ async function handOver(of, type, paths, mayRead = () => true) {
         continue;
       }
       const path = paths[next++];
-      const bytes = await bytesOf(of.sources.get(path));
+      const early = of.early.get(path);
+      of.early.delete(path);
+      const bytes = await (early ?? bytesOf(of.sources.get(path)));
       of.sentBytes.push(bytes ? bytes.length : 0);
       batch.push({ path, bytes });
       batchBytes += bytes ? bytes.length : 0;
@@ -143,7 +145,7 @@ async function convertAll() {
   const of = {
     id: ++runs, inDir, outputs: [], notices: [],
     sources: new Map(paths.map((path) => [path.slice(prefix.length), handed.files.get(path)])),
-    sentBytes: [], imagesDone: 0, paused: null, resume: null,
+    sentBytes: [], imagesDone: 0, paused: null, resume: null, early: new Map(), planArrived: false,
     done: 0, converted: 0, failed: 0, finished: false, drawn: 0, shown: shownAtOnce, nearing: [],
     drawing: false, drawAgain: false, finalDrawn: false, showing: null,
   };
@@ -159,12 +161,31 @@ async function convertAll() {
     paths: tree });
   await handOver(of, 'documents', tree.filter((path) => /\.(bml|css)$/i.test(path)));
   if (of === run) worker.postMessage({ type: 'documents', run: of.id, files: [], last: true });
+  readEarly(of, tree);
+}
+
+// While the worker plans, the first images are read: the plan names
+// images in the order of their paths, as a rule, so these come first.
+function readEarly(of, paths) {
+  const images = paths.filter((path) => /\.png$/i.test(path)).sort(byPath).slice(0, aheadFiles);
+  let next = 0;
+  let bytes = 0;
+  const reader = async () => {
+    while (next < images.length && bytes < aheadBytes && of === run && !of.planArrived) {
+      const path = images[next++];
+      const read = bytesOf(of.sources.get(path));
+      of.early.set(path, read);
+      bytes += (await read)?.length ?? 0;
+    }
+  };
+  for (let i = 0; i < reading; i++) reader();
 }
 
 // The plan: an output for each rendering, in the order of its path; then
 // the CLUTs it names, and the images, read no further ahead than the
 // worker allows.
 async function planned(of, { outputs, notices, images, cluts }) {
+  of.planArrived = true;
   of.outputs = outputs.map((row, index) => ({ ...row, index, who: `${of.inDir}/${row.output}`, done: false }));
   of.notices = notices;
   of.failed += notices.length;
@@ -179,6 +200,7 @@ async function planned(of, { outputs, notices, images, cluts }) {
   };
   of.sentBytes = [];
   await handOver(of, 'images', images, ahead);
+  of.early.clear(); // read for images the plan does not convert
 }
 
 function converted(of, { results, imagesDone }) {
@@ -560,7 +582,7 @@ drop.addEventListener('drop', async (event) => {
   drop.classList.remove('over');
   const { got, unread } = await dropped(event.dataTransfer);
   handed.dropNote = unread === 0 ? '' : `${unread === 1 ? 'One thing' : `${unread} things`} dropped could not be read ` +
-    `here (a folder, most likely): choose ${canChooseFolders ? 'it with “A folder”' : 'its files with “PNG and CLUT files”'} instead.`;
+    `here (a folder, most likely): choose ${canChooseFolders ? 'it with “A folder”' : 'its files with “PNG, CLUT and BML files”'} instead.`;
   addFiles(got);
 });
 drop.addEventListener('click', () => $('png-files').click());

@@ -5,7 +5,7 @@ export type Result =/* palfill.h: result names */
 /** Every result of the library, by its value. */
 export declare const RESULTS: readonly Result[];
 
-/** The library's version, such as "1.3.0". */
+/** The library's version, such as "1.4.0". */
 export declare const version: string;
 
 /**

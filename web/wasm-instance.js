@@ -60,6 +60,8 @@ export function checkBytes(value, name) {
   if (isDetached(value)) throw new TypeError(`${name} is over a detached buffer`);
 }
 
+const encoder = new TextEncoder();
+
 /**
  * Runs `use` with room in the instance's memory for each of `inputs`
  * (Uint8Arrays; strings go in as NUL-terminated UTF-8), their addresses
@@ -67,7 +69,6 @@ export function checkBytes(value, name) {
  */
 export function withInputs(holder, inputs, use) {
   const held = [];
-  const encoder = new TextEncoder();
   try {
     const addresses = inputs.map((input) => {
       const bytes = typeof input === 'string' ? encoder.encode(`${input}\0`) : input;
@@ -99,9 +100,10 @@ export function textAt(holder, at, release = true) {
  * Converts `png` with `clut` (bytes, or null for the default colours):
  * { result (the library's value), bytes, crc (their CRC-32, when asked
  * for) }. Always returns; 'out of memory' when the instance cannot hold the
- * image.
+ * image. `copyOut(view)` takes the output from the instance's memory and
+ * gives the bytes kept: a copy of its own by default.
  */
-export function convertIn(holder, png, clut, withCrc = false) {
+export function convertIn(holder, png, clut, withCrc = false, copyOut = (view) => view.slice()) {
   const hasClut = clut !== undefined && clut !== null;
   let converted = { result: 6, bytes: new Uint8Array(0), crc: 0 }; // PALFILL_OUT_OF_MEMORY
   try {
@@ -116,7 +118,7 @@ export function convertIn(holder, png, clut, withCrc = false) {
       converted = { result: code, bytes: new Uint8Array(0), crc: 0 };
       if (at === 0) return;
       try {
-        converted.bytes = new Uint8Array(wasm.memory.buffer, at, size).slice();
+        converted.bytes = copyOut(new Uint8Array(wasm.memory.buffer, at, size));
         if (withCrc) converted.crc = wasm.palfill_web_crc32(at, size) >>> 0;
       } finally {
         wasm.palfill_free(at);

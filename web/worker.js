@@ -45,7 +45,7 @@ function tree({ run, inDir, given, paths }) {
   if (current !== null && run <= current.id) return;
   current = {
     id: run, inDir, given: given ? given.path : '', paths, documents: new Map(), rows: [], cluts: new Map(),
-    waiting: new Map(), outputs: [], packs: [], pending: [], pendingSize: 0, failures: [],
+    waiting: new Map(), outputs: [], packs: [], packBuffer: null, pendingSize: 0, failures: [],
     converted: 0, failed: 0, left: 0, imagesDone: 0, results: [],
   };
 }
@@ -137,24 +137,37 @@ function convertRow(holder, of, row, index, png) {
   const failed = (line) => ({ ok: false, line, left: 'none', size: 0 });
   if (row.clut !== '-' && clut === null) return failed(cantOpenLine(holder, clutName(of, row)));
   if (png === null) return failed(cantOpenLine(holder, inTree(of, row.input)));
-  const { result, bytes, crc } = convertForPage(holder, png, clut);
+  const { result, bytes, crc } = convertForPage(holder, png, clut, (view) => {
+    const kept = room(of, view.length);
+    kept.set(view);
+    return kept;
+  });
   const left = leftBy(holder, result, bytes.length);
   if (left !== 'none') {
-    of.outputs[index] = { pack: of.packs.length, offset: of.pendingSize, size: bytes.length, crc };
-    of.pending.push(bytes);
-    of.pendingSize += bytes.length;
-    if (of.pendingSize >= packSize) pack(of);
+    const kept = bytes.length > 0 ? bytes : room(of, 0); // an empty output has its place too
+    of.outputs[index] = { pack: of.packs.length, offset: kept.byteOffset, size: bytes.length, crc };
   }
   const line = result === 0 ? null : resultLine(holder, result, inTree(of, row.input), clutName(of, row), `out/${row.output}`);
   return { ok: result === 0, line, left, size: bytes.length };
 }
 
+// Room for an output of `size` bytes in the pack being filled, copied
+// there straight from the module's memory; a full pack becomes a Blob.
+function room(run, size) {
+  if (run.packBuffer === null || run.pendingSize + size > run.packBuffer.length) {
+    pack(run);
+    run.packBuffer = new Uint8Array(Math.max(packSize, size));
+  }
+  run.pendingSize += size;
+  return run.packBuffer.subarray(run.pendingSize - size, run.pendingSize);
+}
+
 // The outputs gathered so far, into a Blob of their own: thousands of
 // small Blobs would cost the browser more than the conversions.
 function pack(run) {
-  if (run.pending.length === 0) return;
-  run.packs.push(new Blob(run.pending, { type: 'image/png' }));
-  run.pending = [];
+  if (run.packBuffer === null) return;
+  run.packs.push(new Blob([run.packBuffer.subarray(0, run.pendingSize)], { type: 'image/png' }));
+  run.packBuffer = null;
   run.pendingSize = 0;
 }
 
@@ -164,6 +177,24 @@ function outputBlob(run, index) {
   if (!output) return null;
   if (output.pack === run.packs.length) pack(run);
   return run.packs[output.pack].slice(output.offset, output.offset + output.size, 'image/png');
+}
+
+// The output of rendering `index` for writing it out: a small one as bytes
+// of its pack, read whole once for all the outputs it holds (`read` keeps
+// the last, as a promise), since reading each back on its own costs the
+// browser a round trip; a large one as its Blob.
+async function outputData(run, index, read) {
+  const output = run.outputs[index];
+  if (!output) return null;
+  if (output.size > 64 * 1024) return outputBlob(run, index);
+  if (output.pack === run.packs.length) pack(run);
+  if (read.pack !== output.pack) {
+    read.pack = output.pack;
+    read.bytes = run.packs[output.pack].arrayBuffer().then((bytes) => new Uint8Array(bytes), () => null);
+  }
+  const bytes = await read.bytes;
+  // Where the browser cannot give a pack back, its outputs go as Blobs.
+  return bytes ? bytes.subarray(output.offset, output.offset + output.size) : outputBlob(run, index);
 }
 
 // The lines of renderings that converted, made when a card shows them.
@@ -202,8 +233,9 @@ async function zipAll({ id, run, stored, when }) {
   const of = ofRun(run);
   if (of === null) return postMessage({ type: 'zipped', id, zips: [], tooLarge: [] });
   const text = new TextEncoder().encode(failedText(holder, of, stored));
+  const read = { pack: -1, bytes: null };
   const entries = stored.filter((s) => of.outputs[s.index]).map((s) => ({
-    name: s.name, data: outputBlob(of, s.index), size: of.outputs[s.index].size, crc: of.outputs[s.index].crc }));
+    name: s.name, data: () => outputData(of, s.index, read), size: of.outputs[s.index].size, crc: of.outputs[s.index].crc }));
   entries.push({ name: 'failed.txt', data: text, size: text.length, crc: crcOf(holder, text) });
   const { parts, tooLarge } = splitIntoZips(entries, zipLimit);
   const zips = [];
@@ -228,9 +260,11 @@ async function saveAll({ id, run, folder, stored }) {
     }
     return folders.get(path);
   };
-  for (const { index, name: storedName } of stored) {
-    const data = of && outputBlob(of, index);
-    if (!data) continue;
+  const read = { pack: -1, bytes: null };
+  // A few at a time: each file written waits on the browser, not on the worker.
+  const saveOne = async ({ index, name: storedName }) => {
+    const data = of && await outputData(of, index, read);
+    if (!data) return;
     const slash = storedName.lastIndexOf('/');
     const name = storedName.slice(slash + 1);
     let line = null;
@@ -263,7 +297,11 @@ async function saveAll({ id, run, folder, stored }) {
       of.failures.push({ who: inTree(of, of.rows[index].output), line, index });
     }
     results.push({ index, line });
-  }
+  };
+  let next = 0;
+  await Promise.all(Array.from({ length: 16 }, async () => {
+    while (next < stored.length) await saveOne(stored[next++]);
+  }));
   postMessage({ type: 'saved', id, results });
 }
 

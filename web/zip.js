@@ -57,14 +57,15 @@ async function smallBytes(blob, small = 64 * 1024) {
 }
 
 /**
- * One zip of `entries` ([{ name, data: Blob or Uint8Array, size, crc }]), as
+ * One zip of `entries` ([{ name, data, size, crc }]), as
  * a Blob: UTF-8 names, made by Unix with mode 0644, dated `when`. The caller
  * keeps it within a download (splitIntoZips): offsets and sizes are 32-bit.
  * Small entries are copied into blocks of `block` bytes as it goes, so that
  * the zip is a few pieces for each large file, not three for each of
  * thousands of small ones (a Blob of that many pieces takes the browser
  * long to give an address); a large one stays a piece of its own, never
- * read into the page.
+ * read into the page. `data` is a Blob or a Uint8Array, or a function that
+ * gives one (or a promise of one) when its entry's turn comes.
  */
 export async function zipBlob(entries, when, block = 8 * 1024 * 1024) {
   const encoder = new TextEncoder();
@@ -115,7 +116,8 @@ export async function zipBlob(entries, when, block = 8 * 1024 * 1024) {
     c.setUint32(42, offset, true);
     put(local);
     put(name);
-    put(entry.data instanceof Blob ? await smallBytes(entry.data) ?? entry.data : entry.data);
+    const data = typeof entry.data === 'function' ? await entry.data() : entry.data;
+    put(data instanceof Blob ? await smallBytes(data) ?? data : data);
     central.push(record, name);
     offset += localSize + name.length + entry.size;
   }

@@ -2,6 +2,7 @@
 // module (module_exports.cc): the command's lines and rules and the
 // planner, so that the page says and decides exactly what palfill-tree
 // does, from the same code. Text goes in and out as NUL-terminated UTF-8.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -187,6 +188,19 @@ void palfill_web_plan_file(void* handle, const char* path, const unsigned char* 
   if (unread != 0) {
     page->unread[path] =
         palfill::read_problem{palfill::read_problem::kind(unread - 1), "", false, 0};
+  }
+}
+
+// Files of the tree that are not read (images, CLUTs, the rest): their
+// paths, each ended by a NUL, in one buffer, so that a tree of thousands
+// crosses in one call.
+void palfill_web_plan_paths(void* handle, const char* paths, std::size_t size) {
+  auto* page = static_cast<page_plan*>(handle);
+  for (std::size_t at = 0; at < size;) {
+    const std::size_t end =
+        static_cast<std::size_t>(std::find(paths + at, paths + size, '\0') - paths);
+    page->paths.emplace_back(paths + at, end - at);
+    at = end + 1;
   }
 }
 

@@ -351,12 +351,12 @@ async function folderRounds(page, dir, how) {
   await page.waitFor(settled, want.wants.length, 'BML documents');
   await check(page, want, `chromium, a folder of CLUTs and documents, ${how}`);
   if (how !== 'chosen') return;
+  if (process.env.PALFILL_SCREENSHOT) await page.screenshot(process.env.PALFILL_SCREENSHOT);
   copyFileSync(join(examples, 'rgb.clt'), join(dir, 'rgb.clt'));
   await page.setFiles('#clut-file', [join(dir, 'rgb.clt')]);
   want = expected(dir, files, 'rgb.clt');
   await page.waitFor(settled, want.wants.length, 'rgb.clt, for every image');
   await check(page, want, 'chromium, a folder with a CLUT for every image');
-  if (process.env.PALFILL_SCREENSHOT) await page.screenshot(process.env.PALFILL_SCREENSHOT);
 }
 
 
