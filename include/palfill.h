@@ -58,7 +58,7 @@
 #include <stddef.h>
 
 #define PALFILL_VERSION_MAJOR 1
-#define PALFILL_VERSION_MINOR 3
+#define PALFILL_VERSION_MINOR 4
 #define PALFILL_VERSION_PATCH 0
 
 /* Marks what the shared library exports; everything else stays inside. */

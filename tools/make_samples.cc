@@ -4,7 +4,11 @@
 // sample-4bit.png   4-bit indexed, all 16 indexes, no PLTE
 // rgb.clt           16 R,G,B entries (a grey ramp, entry 0 transparent)
 // ycbcr.clt         indexes 0-127 as Y,Cb,Cr entries sweeping the colour plane
+// capture/          a broadcast capture in small: two BML documents, each
+//                   naming its CLUT, one image shown by both, one by
+//                   neither, as palfill-tree pairs them
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "png_builder.h"
@@ -49,6 +53,36 @@ int main(int argc, char** argv) {
                  indexed_png(64, 8, 4, [](uint32_t x, uint32_t) { return x / 4; })) &&
       write_file(dir + "/rgb.clt", rgb_ramp_clut()) &&
       write_file(dir + "/ycbcr.clt", ycbcr_sweep_clut());
-  if (!ok) std::printf("Error : Can't write samples in %s\n", dir.c_str());
-  return ok ? 0 : 1;
+  const std::string capture = dir + "/capture/40";
+  std::error_code made;
+  for (const char* folder : {"/0000", "/0001", "/img"}) {
+    std::filesystem::create_directories(capture + folder, made);
+  }
+  const std::string document_start =
+      "<?xml version=\"1.0\" encoding=\"EUC-JP\" ?>\n"
+      "<!DOCTYPE bml PUBLIC \"+//ARIB STD-B24:1999//DTD BML Document//JA\" \"bml_1_0.dtd\">\n"
+      "<bml>\n<head>\n";
+  const bool capture_ok =
+      write_file(capture + "/0000/startup.bml",
+                 document_start +
+                     "<style><![CDATA[ body { clut: url(menu.clt); } ]]></style>\n</head>\n"
+                     "<body>\n<object type=\"image/X-arib-png\" data=\"logo.png\"/>\n"
+                     "<object type=\"image/X-arib-png\" data=\"/40/img/button.png\"/>\n"
+                     "</body>\n</bml>\n") &&
+      write_file(capture + "/0000/menu.clt", ycbcr_sweep_clut()) &&
+      write_file(capture + "/0000/logo.png",
+                 indexed_png(
+                     128, 64, 8, [](uint32_t x, uint32_t y) { return y / 8 * 16 + x / 8; }, 2)) &&
+      write_file(capture + "/0001/news.bml",
+                 document_start +
+                     "</head>\n<body style=\"clut: url(grey.clt)\">\n"
+                     "<object data=\"../img/button.png\" type=\"image/X-arib-png\"/>\n"
+                     "</body>\n</bml>\n") &&
+      write_file(capture + "/0001/grey.clt", rgb_ramp_clut()) &&
+      write_file(capture + "/0001/photo.png",
+                 indexed_png(32, 16, 4, [](uint32_t x, uint32_t y) { return (x + y) / 3 % 16; })) &&
+      write_file(capture + "/img/button.png",
+                 indexed_png(64, 8, 4, [](uint32_t x, uint32_t) { return x / 4; }));
+  if (!ok || !capture_ok) std::printf("Error : Can't write samples in %s\n", dir.c_str());
+  return ok && capture_ok ? 0 : 1;
 }
