@@ -71,7 +71,8 @@ struct tree_run {
   colours_ptr defaults;                      // made when first wanted
   std::map<std::string, colours_ptr> cluts;  // those documents or a plan name, by their path
   job_queue<tree_task> queue;
-  std::vector<output_tree> outputs;  // one for each thread
+  std::vector<output_tree> outputs;       // one for each thread
+  std::vector<unsigned char> read_block;  // the walk's reads of documents and sheets
   tree_result result;
 };
 
@@ -155,7 +156,7 @@ colours_ptr colours_for(tree_run& run, const rendering& taken) {
 
 // Reads a file of the tree for the planner: a regular file alone.
 std::optional<read_problem> read_tree_file(
-    const tree_run& run, const std::string& path,
+    tree_run& run, const std::string& path,
     const std::function<void(const unsigned char*, std::size_t)>& take) {
   const file_system& files = *run.setup.files;
   int file = no_file;
@@ -167,7 +168,10 @@ std::optional<read_problem> read_tree_file(
     files.close(file);
     return read_problem{read_problem::kind::not_regular, "", false, 0};
   }
-  std::vector<unsigned char> block(64 << 10);
+  // One block for every file: hundreds of documents, a fresh one each
+  // would cost more than reading them.
+  std::vector<unsigned char>& block = run.read_block;
+  block.resize(64 << 10);
   for (std::size_t given = block.size(); status.ok() && given == block.size();) {
     status = files.read(file, block.data(), block.size(), &given);
     take(block.data(), given);
