@@ -3,6 +3,7 @@
 // time, a document and a sheet say the same; and the planner, reading them
 // as every document and sheet of a tree, plans that tree's folders without
 // failing, each image of a folder at most once under each name.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <set>
@@ -28,6 +29,19 @@ bool same(const document_scan& a, const document_scan& b) {
   return true;
 }
 
+// `bytes` read whole into `whole`, and `step` bytes at a time into `blocks`.
+template <typename Scan>
+void scan_both(Scan& whole, Scan& blocks, const uint8_t* bytes, std::size_t length,
+               std::size_t step, void (*scan)(Scan&, const unsigned char*, std::size_t),
+               void (*end)(Scan&)) {
+  scan(whole, bytes, length);
+  end(whole);
+  for (std::size_t at = 0; at < length; at += step) {
+    scan(blocks, bytes + at, std::min(step, length - at));
+  }
+  end(blocks);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -37,21 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::size_t length = size - 1;
 
   document_scan whole, blocks;
-  scan_document(whole, bytes, length);
-  end_document(whole);
-  for (std::size_t at = 0; at < length; at += step) {
-    scan_document(blocks, bytes + at, std::min(step, length - at));
-  }
-  end_document(blocks);
+  scan_both(whole, blocks, bytes, length, step, scan_document, end_document);
   if (!same(whole, blocks)) std::abort();
 
   sheet_scan sheet, sheet_blocks;
-  scan_sheet(sheet, bytes, length);
-  end_sheet(sheet);
-  for (std::size_t at = 0; at < length; at += step) {
-    scan_sheet(sheet_blocks, bytes + at, std::min(step, length - at));
-  }
-  end_sheet(sheet_blocks);
+  scan_both(sheet, sheet_blocks, bytes, length, step, scan_sheet, end_sheet);
   if (sheet.clut != sheet_blocks.clut) std::abort();
 
   // A tree whose every document and sheet holds these bytes.
