@@ -511,6 +511,14 @@ TEST_F(tree_test, a_plan_converts_what_it_says_and_names_the_lines_it_cannot_use
     ASSERT_EQ(run_palfill(args, alone).status, 0);
     EXPECT_TRUE(read_file(path("out/" + output)) == read_file(path("want"))) << output;
   }
+  // A pairing names the first of its documents in byte order, whatever
+  // order their folder lists them in.
+  for (const char* name : {"in/sub/z.bml", "in/sub/m.bml", "in/sub/t.bml"}) {
+    ASSERT_TRUE(write_file(path(name), "<object type=\"image/X-arib-png\" data=\"b.png\">"));
+  }
+  const run_result planned = run_palfill({"--plan", "in"}, in_folder);
+  EXPECT_NE(planned.out.find("sub/b.png\tsub/b.png\t-\tdocument sub/m.bml\n"), std::string::npos)
+      << planned.out;
 }
 
 // Threads the system will not give (here, no room for their stacks): the

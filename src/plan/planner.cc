@@ -232,9 +232,16 @@ void read_document(planner& plan, const std::string& path, const tree_file_reade
     if (!image || !is_image_name(*image)) continue;  // it shows nothing
     std::vector<planner::showing>& shown = plan.shown[*image];
     const auto same = [&](const planner::showing& s) { return s.palette == shown_with; };
-    if (std::any_of(shown.begin(), shown.end(), same)) continue;
+    const auto found = std::find_if(shown.begin(), shown.end(), same);
+    // A pairing names the first of its documents in byte order, whatever
+    // order the folder's listing gave them in.
+    if (found != shown.end() && plan.documents[found->document] < path) continue;
     if (document == plan.documents.size()) plan.documents.push_back(path);
-    shown.push_back(planner::showing{shown_with, document});
+    if (found != shown.end()) {
+      found->document = document;
+    } else {
+      shown.push_back(planner::showing{shown_with, document});
+    }
   }
 }
 

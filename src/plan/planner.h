@@ -57,7 +57,7 @@ struct rendering {
   std::size_t image_index = 0;  // which of the folder's names that is
   clut_choice clut;
   // Why it takes that CLUT: a document shows it so (`document`, the first
-  // in the walk's order), or the folder rule.
+  // of those in byte order), or the folder rule.
   enum class reason { document, folder, defaults, given, refused } why = reason::defaults;
   std::string document;
   // Not to be written: its name is an image's own in the tree, or another
