@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "job_queue.h"
+#include "messages/plan_lines.h"
 #include "plan/planner.h"
 #include "tree_walk.h"
 
@@ -90,39 +91,15 @@ command_argument below(const command_argument& top, const std::string& path) {
 
 // ---- What the plan says of a rendering.
 
-std::string line_of(const tree_run& run, const read_problem& problem) {
-  const std::string target =
-      problem.outside ? problem.path : below(run.walk.in_dir, problem.path).text;
-  switch (problem.what) {
-    case read_problem::kind::not_regular:
-      return not_regular_file_line(target);
-    case read_problem::kind::read_failed:
-      return cant_read_line(target);
-    case read_problem::kind::cannot_open:
-      break;
-  }
-  return cant_open_line(target);
+// How lines name a path relative to IN_DIR.
+path_namer in_tree(const tree_run& run) {
+  return [&run](const std::string& path) { return below(run.walk.in_dir, path).text; };
 }
 
-// The line a rendering fails with before anything is read, if any.
-std::optional<std::string> known_failure(const tree_run& run, const folder_state& here,
-                                         const rendering& taken) {
-  const std::string image = below(here.where.in, taken.image).text;
-  switch (taken.clash) {
-    case rendering::clash::image_name:
-      return rendering_names_image_line(image);
-    case rendering::clash::rendering_name:
-      return rendering_names_rendering_line(image);
-    case rendering::clash::none:
-      break;
-  }
-  if (taken.clut.what == clut_choice::kind::refused) {
-    return more_than_one_clut_line(below(run.walk.in_dir, taken.clut.path).text);
-  }
-  if (taken.clut.what == clut_choice::kind::outside) {  // as a CLUT that cannot be opened
-    return cant_open_line(taken.clut.path);
-  }
-  return std::nullopt;
+// The default colours, made when first wanted.
+colours_ptr defaults_of(tree_run& run) {
+  if (!run.defaults) run.defaults = std::make_shared<const colour_source>(default_colours());
+  return run.defaults;
 }
 
 // The colours a rendering takes, loaded once for all that take them.
@@ -131,8 +108,7 @@ colours_ptr colours_for(tree_run& run, const rendering& taken) {
     case clut_choice::kind::given:
       return run.given;
     case clut_choice::kind::defaults:
-      if (!run.defaults) run.defaults = std::make_shared<const colour_source>(default_colours());
-      return run.defaults;
+      return defaults_of(run);
     default:
       break;
   }
@@ -224,7 +200,9 @@ walk_visitor planning_visitor(
     if (item < renderings.size()) return rendered(here, renderings[item]);
     const document_notice& notice = here.planned.notices[item - renderings.size()];
     const std::string who = below(here.where.in, notice.name).text;
-    for (const read_problem& problem : notice.problems) failed(who, line_of(run, problem));
+    for (const read_problem& problem : notice.problems) {
+      failed(who, read_problem_line(problem, in_tree(run)));
+    }
   };
   visitor.leave = [&run]() {
     run.folders.pop_back();
@@ -267,7 +245,7 @@ tree_task rendering_task(tree_run& run, const folder_state& here, const renderin
   task.input = joined_argument(here.where.in, image.name);
   task.output = joined_argument(here.where.out, native_name(taken.name));
   task.who = here.where.in.text + path_separator + taken.name;
-  if (const std::optional<std::string> line = known_failure(run, here, taken)) {
+  if (const auto line = known_failure_line(here.where.path, taken, in_tree(run))) {
     task.line = *line;
   } else if (image.type != file_identity::kind::regular &&
              image.type != file_identity::kind::none) {
@@ -382,27 +360,15 @@ tree_result plan_tree(const tree_options& options,
     walk_visitor planning = planning_visitor(
         run,
         [&](const folder_state& here, const rendering& taken) {
-          const std::optional<std::string> line = known_failure(run, here, taken);
+          const auto line = known_failure_line(here.where.path, taken, in_tree(run));
           if (taken.clash != rendering::clash::none) {  // no row: its output is another's
             ++run.result.failed;
             return run.events.report(
                 tree_failure{here.where.in.text + path_separator + taken.name, *line});
           }
-          plan_fields fields{relative_path(here.where.path, taken.name),
-                             relative_path(here.where.path, taken.image), taken.clut.path, ""};
-          static const char* const reasons[] = {"", "folder", "defaults", "--clut", ""};
-          fields.why = taken.why == rendering::reason::document
-                           ? "document " + taken.document
-                           : reasons[static_cast<int>(taken.why)];
-          if (taken.clut.what == clut_choice::kind::defaults) fields.clut = "-";
-          if (taken.clut.what == clut_choice::kind::given) fields.clut = given;
-          if (line) {
-            fields.clut = "!";
-            fields.why = line->substr(0, line->size() - 1);
-          }
           ++run.result.converted;
           ++run.events.done;
-          row(fields);
+          row(plan_row(here.where.path, taken, given, line));
         },
         [&run](const std::string& who, const std::string& line) {
           ++run.result.failed;
@@ -463,8 +429,7 @@ tree_result convert_plan(const tree_options& options, const plan_source& rows,
       } else if (fields.clut == "!") {
         task.line = fields.why + "\n";
       } else if (fields.clut == "-") {
-        if (!run.defaults) run.defaults = std::make_shared<const colour_source>(default_colours());
-        task.colours = run.defaults;
+        task.colours = defaults_of(run);
       } else {
         colours_ptr& kept = run.cluts[fields.clut];
         const native_path native = native_name(fields.clut);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "messages/messages.h"
+#include "messages/plan_lines.h"
 #include "palfill.h"
 #include "plan/listed_tree.h"
 
@@ -72,40 +73,14 @@ std::string planned_text(page_plan& page) {
   };
   palfill::listed_visitor visitor;
   visitor.rendered = [&](const std::string& folder, const palfill::rendering& taken) {
-    using palfill::clut_choice;
-    const std::string output = palfill::relative_path(folder, taken.name);
-    const std::string image = in_tree(palfill::relative_path(folder, taken.image));
-    palfill::plan_fields fields{output, palfill::relative_path(folder, taken.image),
-                                taken.clut.path, ""};
-    static const char* const reasons[] = {"", "folder", "defaults", "--clut", ""};
-    fields.why = taken.why == palfill::rendering::reason::document ? "document " + taken.document
-                                                                   : reasons[int(taken.why)];
-    if (taken.clut.what == clut_choice::kind::defaults) fields.clut = "-";
-    if (taken.clut.what == clut_choice::kind::given) fields.clut = page.given;
-    std::string line;
-    if (taken.clash == palfill::rendering::clash::image_name) {
-      line = palfill::rendering_names_image_line(image);
-    } else if (taken.clash == palfill::rendering::clash::rendering_name) {
-      line = palfill::rendering_names_rendering_line(image);
-    } else if (taken.clut.what == clut_choice::kind::refused) {
-      line = palfill::more_than_one_clut_line(in_tree(taken.clut.path));
-    } else if (taken.clut.what == clut_choice::kind::outside) {
-      line = palfill::cant_open_line(taken.clut.path);
+    const auto line = palfill::known_failure_line(folder, taken, in_tree);
+    if (taken.clash != palfill::rendering::clash::none) {  // no row: its output is another's
+      return notice(in_tree(palfill::relative_path(folder, taken.name)), *line);
     }
-    if (taken.clash != palfill::rendering::clash::none) return notice(in_tree(output), line);
-    if (!line.empty()) {
-      fields.clut = "!";
-      fields.why = line.substr(0, line.size() - 1);
-    }
-    text += "R\t" + palfill::plan_line(fields);
+    text += "R\t" + palfill::plan_line(palfill::plan_row(folder, taken, page.given, line));
   };
   visitor.problem = [&](const std::string& document, const palfill::read_problem& problem) {
-    const std::string target = problem.outside ? problem.path : in_tree(problem.path);
-    notice(in_tree(document), problem.what == palfill::read_problem::kind::not_regular
-                                  ? palfill::not_regular_file_line(target)
-                              : problem.what == palfill::read_problem::kind::read_failed
-                                  ? palfill::cant_read_line(target)
-                                  : palfill::cant_open_line(target));
+    notice(in_tree(document), palfill::read_problem_line(problem, in_tree));
   };
   palfill::plan_listed_tree(plan, page.paths, read, visitor);
   return text;
