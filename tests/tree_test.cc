@@ -519,6 +519,14 @@ TEST_F(tree_test, a_plan_converts_what_it_says_and_names_the_lines_it_cannot_use
   const run_result planned = run_palfill({"--plan", "in"}, in_folder);
   EXPECT_NE(planned.out.find("sub/b.png\tsub/b.png\t-\tdocument sub/m.bml\n"), std::string::npos)
       << planned.out;
+  // A plan that cannot be read to its end is a failure, not an end:
+  // /proc/self/mem opens, and its first read fails.
+  if (!posix_part("a plan file whose read fails")) return;
+  const run_result unread = run_palfill({"--use-plan", "/proc/self/mem", "in", "out"}, in_folder);
+  EXPECT_EQ(unread.out,
+            "/proc/self/mem: Error : Can't read file /proc/self/mem\n"
+            "Finished in -> out: 0 converted, 1 failed\n");
+  EXPECT_EQ(unread.status, 1);
 }
 
 // Threads the system will not give (here, no room for their stacks): the
