@@ -388,10 +388,34 @@ async function scaleRounds(page, dir) {
     new RegExp(`^${count - failed} converted, ${failed} failed\\.$`));
   assert.ok((await page.evaluate(() => document.querySelectorAll('#results li:not(#more)').length)) < count,
     'the cards drawn as the list scrolls');
+  // Each output at its name, as the command left it (`found`: name ->
+  // bytes), from the zip and from the folder alike: outputs packed
+  // together must come out each whole.
+  const holdsOutputs = (found, from, first = 0) => {
+    for (let i = first; i < count; i++) {
+      const name = `out/${String(i).padStart(4, '0')}.png`;
+      const want = wants[i % variants.length].bytes;
+      if (want === null) assert.equal(found(name), undefined, `${from}: ${name}`);
+      else assert.deepEqual(found(name), new Uint8Array(want), `${from}: ${name}`);
+    }
+  };
   await page.click('#download-all');
   await page.waitFor(() => document.querySelectorAll('#zip-links a').length > 0);
   const longest = await page.longestTask();
   assert.ok(longest <= 250, `the page's thread was busy for ${longest} ms at a stretch`);
+  await page.evaluate(defineBase64);
+  const [zip] = await page.evaluate(zips);
+  const unzipped = tempDir();
+  put(unzipped, 'all.zip', fromBase64(zip.bytes));
+  assert.equal(spawnSync('unzip', ['-q', 'all.zip'], { cwd: unzipped }).status, 0);
+  holdsOutputs((name) => {
+    try {
+      return new Uint8Array(readFileSync(join(unzipped, name)));
+    } catch {
+      return undefined;
+    }
+  }, 'the zip');
+  rmSync(unzipped, { recursive: true });
 
   await page.evaluate(async () => {
     const picked = await (await navigator.storage.getDirectory()).getDirectoryHandle('picked', { create: true });
@@ -424,12 +448,7 @@ async function scaleRounds(page, dir) {
   });
   assert.equal(saved.line, 'Error : Output is not a PNG file out/0000.png');
   assert.equal(Buffer.from(saved.found['out/0000.png'], 'base64').toString(), 'my notes, not an image');
-  for (let i = 1; i < count; i++) {
-    const name = `out/${String(i).padStart(4, '0')}.png`;
-    const want = wants[i % variants.length].bytes;
-    if (want === null) assert.equal(saved.found[name], undefined, name);
-    else assert.deepEqual(fromBase64(saved.found[name]), new Uint8Array(want), name);
-  }
+  holdsOutputs((name) => (name in saved.found ? fromBase64(saved.found[name]) : undefined), 'the folder', 1);
   const report = Buffer.from(saved.found['failed.txt'], 'base64').toString();
   assert.match(report, /^many\/0000\.png: Error : Output is not a PNG file out\/0000\.png\n/);
   assert.match(report, new RegExp(`\\nFinished many -> out: ${count - failed - 1} converted, ${failed + 1} failed\\n$`));
