@@ -5,13 +5,14 @@
 // thread reads the files, as a blank page would, and hands their bytes
 // over; the planning, the conversions and the zips run in a worker
 // (worker.js).
-import { byPath, storedNames } from './names.js';
+import { byPath } from './names.js';
 
 const $ = (id) => document.getElementById(id);
 const shownAtOnce = 200; // cards drawn at a time, more as the list scrolls
 const reading = 32; // files read at once, as a blank page reads them
-const aheadFiles = 512; // images read and not yet converted, at most
-const aheadBytes = 64 * 1024 * 1024; // ... and their bytes
+const aheadFiles = 512; // images handed over and not yet converted, at most
+const aheadBytes = 64 * 1024 * 1024; // ... and their bytes; and those read while the worker plans
+const earlyFiles = 16384; // images read while the worker plans, at most
 const batchFiles = 64; // images handed over in one message, at most
 
 // What has been chosen or dropped: the tree, the CLUT for every image, and
@@ -124,7 +125,8 @@ async function handOver(of, type, paths, mayRead = () => true) {
       const early = of.early.get(path);
       of.early.delete(path);
       const bytes = await (early ?? bytesOf(of.sources.get(path)));
-      of.sentBytes.push(bytes ? bytes.length : 0);
+      of.sentFiles++;
+      of.sentBytes += bytes ? bytes.length : 0;
       batch.push({ path, bytes });
       batchBytes += bytes ? bytes.length : 0;
       if (batch.length >= batchFiles || batchBytes >= aheadBytes / 8) flush();
@@ -145,7 +147,7 @@ async function convertAll() {
   const of = {
     id: ++runs, inDir, outputs: [], notices: [],
     sources: new Map(paths.map((path) => [path.slice(prefix.length), handed.files.get(path)])),
-    sentBytes: [], imagesDone: 0, paused: null, resume: null, early: new Map(), planArrived: false,
+    sentFiles: 0, sentBytes: 0, imagesDone: 0, bytesDone: 0, paused: null, resume: null, early: new Map(), planArrived: false,
     done: 0, converted: 0, failed: 0, finished: false, drawn: 0, shown: shownAtOnce, nearing: [],
     drawing: false, drawAgain: false, finalDrawn: false, showing: null,
   };
@@ -164,10 +166,11 @@ async function convertAll() {
   readEarly(of, tree);
 }
 
-// While the worker plans, the first images are read: the plan names
-// images in the order of their paths, as a rule, so these come first.
+// While the worker plans, the first images are read, as many as the
+// reading ahead allows: the plan names images in the order of their
+// paths, as a rule, so these come first.
 function readEarly(of, paths) {
-  const images = paths.filter((path) => /\.png$/i.test(path)).sort(byPath).slice(0, aheadFiles);
+  const images = paths.filter((path) => /\.png$/i.test(path)).sort(byPath).slice(0, earlyFiles);
   let next = 0;
   let bytes = 0;
   const reader = async () => {
@@ -189,28 +192,23 @@ async function planned(of, { outputs, notices, images, cluts }) {
   of.outputs = outputs.map((row, index) => ({ ...row, index, who: `${of.inDir}/${row.output}`, done: false }));
   of.notices = notices;
   of.failed += notices.length;
-  const stored = storedNames(of.outputs.map((o) => o.output));
-  of.outputs.forEach((output, i) => { output.stored = stored[i]; });
   show(of, false);
   await handOver(of, 'cluts', handed.clut ? [...cluts, handed.clut.path] : cluts);
-  const ahead = () => {
-    let bytes = 0;
-    for (let i = of.imagesDone; i < of.sentBytes.length; i++) bytes += of.sentBytes[i];
-    return of.sentBytes.length - of.imagesDone < aheadFiles && bytes < aheadBytes;
-  };
-  of.sentBytes = [];
+  const ahead = () => of.sentFiles - of.imagesDone < aheadFiles && of.sentBytes - of.bytesDone < aheadBytes;
+  of.sentFiles = 0;
+  of.sentBytes = 0;
   await handOver(of, 'images', images, ahead);
   of.early.clear(); // read for images the plan does not convert
 }
 
-function converted(of, { results, imagesDone }) {
+function converted(of, { results, imagesDone, bytesDone }) {
   for (const result of results) {
     Object.assign(of.outputs[result.index], result, { done: true, line: result.line ?? undefined });
     of.done++;
     if (result.ok) of.converted++;
     else of.failed++;
   }
-  of.imagesDone = imagesDone;
+  Object.assign(of, { imagesDone, bytesDone });
   if (of.resume) {  // the worker has room for more
     of.resume();
     of.resume = null;
@@ -252,21 +250,31 @@ function showSoon(of, now) {
 }
 
 
+// Sets what has changed only: each change can cost the browser a layout,
+// and the page shows its progress ten times a second.
+function put(id, property, value) {
+  const target = $(id);
+  if (target[property] !== value) target[property] = value;
+}
+
 function show(of, final) {
   if (of !== run) return;
   const all = of.outputs.length;
   const count = `${of.converted} converted, ${of.failed} failed`;
-  $('progress').hidden = final || all === 0;
-  $('progress').max = all;
-  $('progress').value = of.done;
+  put('progress', 'hidden', final || all === 0);
+  put('progress', 'max', all);
+  put('progress', 'value', of.done);
   const status = final ? `${count}.` : `Converting: ${of.done} of ${all} (${count}).`;
   const said = handed.dropNote;
-  $('status').textContent = all === 0 && of.failed === 0 && final && !said ? 'No images yet.'
-    : said ? `${said} ${status}` : status;
-  $('failures').hidden = of.failed === 0;
-  $('failed-list').textContent = failedLines(of);
-  $('download-all').disabled = !final || all === 0;
-  $('save-folder').disabled = !final || all === 0;
+  put('status', 'textContent', all === 0 && of.failed === 0 && final && !said ? 'No images yet.'
+    : said ? `${said} ${status}` : status);
+  put('failures', 'hidden', of.failed === 0);
+  if (of.failedListed !== of.failed) {
+    of.failedListed = of.failed;
+    $('failed-list').textContent = failedLines(of);
+  }
+  put('download-all', 'disabled', !final || all === 0);
+  put('save-folder', 'disabled', !final || all === 0);
   drawCards(of, final);
 }
 
@@ -403,13 +411,13 @@ async function drawCards(of, final) {
   let end = of.drawn;
   while (end < of.outputs.length && end < of.shown && end < of.drawn + 24 && of.outputs[end].done) end++;
   const batch = of.outputs.slice(of.drawn, end);
-  const blobs = batch.filter((o) => o.left !== 'none' && !o.blob);
-  const lines = batch.filter((o) => o.line === undefined);
-  const [gotBlobs, gotLines] = await Promise.all([
-    blobs.length ? ask({ type: 'blobs', run: of.id, indexes: blobs.map((o) => o.index) }) : { blobs: [] },
-    lines.length ? ask({ type: 'lines', run: of.id, indexes: lines.map((o) => o.index) }) : { lines: [] }]);
-  blobs.forEach((o, i) => { o.blob = gotBlobs.blobs[i]; });
-  lines.forEach((o, i) => { o.line = gotLines.lines[i]; });
+  const asked = batch.filter((o) => o.stored === undefined);
+  const { cards } = asked.length ? await ask({ type: 'cards', run: of.id, indexes: asked.map((o) => o.index) })
+    : { cards: [] };
+  asked.forEach((o, i) => {
+    const { line, blob, stored } = cards[i] ?? {};
+    Object.assign(o, { line: o.line ?? line, blob, stored });
+  });
   if (of === run) {
     document.getElementById('more')?.remove();
     const items = document.createDocumentFragment();
@@ -442,12 +450,10 @@ $('zoom').addEventListener('change', () => {
 
 const sizeText = (size) => (size < 2 ** 20 ? `${(size / 1024).toFixed(1)} KiB` : `${(size / 2 ** 20).toFixed(1)} MiB`);
 
-const storedOf = (of) => of.outputs.filter((o) => o.left !== 'none').map((o) => ({ index: o.index, name: o.stored }));
-
 $('download-all').addEventListener('click', async () => {
   const of = run;
   $('download-all').disabled = true;
-  const { zips, tooLarge } = await ask({ type: 'zip', run: of.id, stored: storedOf(of), when: Date.now() });
+  const { zips, tooLarge } = await ask({ type: 'zip', run: of.id, when: Date.now() });
   if (of !== run) return;
   const links = $('zip-links');
   links.replaceChildren();
@@ -480,8 +486,7 @@ $('save-folder').addEventListener('click', async () => {
   }
   $('save-folder').disabled = true;
   $('save-status').textContent = 'Saving…';
-  const stored = storedOf(of);
-  const { results } = await ask({ type: 'save', run: of.id, folder, stored });
+  const { results } = await ask({ type: 'save', run: of.id, folder });
   // A file there that palfill could not have written fails its image, as the command would.
   const refusedNow = new Set();
   for (const { index, line } of results) {
@@ -495,9 +500,9 @@ $('save-folder').addEventListener('click', async () => {
     for (const drawn of $('results').children) if (refusedNow.has(drawn.output)) drawn.replaceWith(card(of, drawn.output));
   }
   show(of, true);
-  const { written } = await ask({ type: 'report', run: of.id, folder, stored });
+  const { written } = await ask({ type: 'report', run: of.id, folder });
   const refused = results.filter((r) => r.line !== null).length;
-  $('save-status').textContent = `Saved ${stored.length - refused} files into ${folder.name}/out` +
+  $('save-status').textContent = `Saved ${results.length - refused} files into ${folder.name}/out` +
     (written ? ', and failed.txt beside it.' : '; failed.txt there is not palfill\'s, so it is left alone.');
   $('save-folder').disabled = false;
 });

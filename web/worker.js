@@ -12,15 +12,14 @@
 //      { type: 'documents', run, files }      the documents' and sheets' bytes (null: unreadable)
 //      { type: 'cluts', run, files }          the bytes of the CLUTs the plan names
 //      { type: 'images', run, files }         images' bytes, a few at a time, in any order
-//      { type: 'lines', id, run, indexes }          -> { type: 'lines', id, lines }
-//      { type: 'blobs', id, run, indexes }          -> { type: 'blobs', id, blobs }
-//      { type: 'zip', id, run, stored, when }       -> { type: 'zipped', id, zips, tooLarge }
-//      { type: 'save', id, run, folder, stored }    -> { type: 'saved', id, results }
-//      { type: 'report', id, run, folder, stored }  -> { type: 'reported', id, written }
+//      { type: 'cards', id, run, indexes }   -> { type: 'cards', id, cards: [{ line, blob, stored }] }
+//      { type: 'zip', id, run, when }        -> { type: 'zipped', id, zips, tooLarge }
+//      { type: 'save', id, run, folder }     -> { type: 'saved', id, results }
+//      { type: 'report', id, run, folder }   -> { type: 'reported', id, written }
 // Out: { type: 'ready', version }
 //      { type: 'planned', run, outputs, notices, images, cluts }
 //      { type: 'clutLine', run, line }             the failure of the CLUT for every image, or ''
-//      { type: 'converted', run, results }          a few at a time, in any order
+//      { type: 'converted', run, results, imagesDone, bytesDone }  a few at a time, in any order
 //      { type: 'finished', run }
 // A run is replaced whole by a newer one; what is sent for an older one,
 // or asked of it, gets nothing.
@@ -28,13 +27,19 @@ import {
   cantOpenLine, convertForPage, crcOf, isTreeReport, leftBy, loadClut, loadPageModule, mayReplace,
   notPngOutputLine, planTree, resultLine, summaryLine, versionOf, withoutControls,
 } from './page-module.js';
-import { byPath } from './names.js';
+import { byPath, storedNamer } from './names.js';
 import { pageWasmBase64 } from './page-wasm.js';
-import { splitIntoZips, zipBlob } from './zip.js';
+import { smallEntry, splitIntoZips, zipBlob } from './zip.js';
 import { zipLimit } from './zip-limit.js';
 
 const module = loadPageModule(pageWasmBase64);
 const packSize = 4 * 1024 * 1024; // outputs gathered into Blobs of about this
+// Whether this browser gives a Blob made here back as bytes (WebKit does
+// not): if it does, a zip takes the CRC of a small output as it copies it
+// in, and the conversions, most of which are never zipped, need not.
+// Until it is known, every conversion takes its output's CRC.
+let crcOver = -1;
+new Blob([new Uint8Array(1)]).arrayBuffer().then(() => { crcOver = smallEntry; }, () => {});
 
 let current = null;
 
@@ -44,9 +49,9 @@ const inTree = (run, path) => `${run.inDir}/${path}`;
 function tree({ run, inDir, given, paths }) {
   if (current !== null && run <= current.id) return;
   current = {
-    id: run, inDir, given: given ? given.path : '', paths, documents: new Map(), rows: [], cluts: new Map(),
+    id: run, inDir, given: given ? given.path : '', paths, documents: new Map(), rows: [], stored: [], namer: storedNamer(), cluts: new Map(),
     waiting: new Map(), outputs: [], packs: [], packBuffer: null, pendingSize: 0, failures: [],
-    converted: 0, failed: 0, left: 0, imagesDone: 0, results: [],
+    converted: 0, failed: 0, left: 0, imagesDone: 0, bytesDone: 0, results: [],
   };
 }
 
@@ -105,6 +110,7 @@ async function images({ run, files }) {
     }
     of.waiting.delete(path);
     of.imagesDone++;
+    of.bytesDone += bytes ? bytes.length : 0;
   }
   // Told at once, whatever the count: the page reads on once it hears.
   if (of.left === 0) pack(of);
@@ -123,7 +129,7 @@ function finish(holder, of, index, done) {
 }
 
 function send(of) {
-  postMessage({ type: 'converted', run: of.id, results: of.results, imagesDone: of.imagesDone });
+  postMessage({ type: 'converted', run: of.id, results: of.results, imagesDone: of.imagesDone, bytesDone: of.bytesDone });
   of.results = [];
 }
 
@@ -141,7 +147,7 @@ function convertRow(holder, of, row, index, png) {
     const kept = room(of, view.length);
     kept.set(view);
     return kept;
-  });
+  }, crcOver);
   const left = leftBy(holder, result, bytes.length);
   if (left !== 'none') {
     const kept = bytes.length > 0 ? bytes : room(of, 0); // an empty output has its place too
@@ -186,7 +192,7 @@ function outputBlob(run, index) {
 async function outputData(run, index, read) {
   const output = run.outputs[index];
   if (!output) return null;
-  if (output.size > 64 * 1024) return outputBlob(run, index);
+  if (output.size > smallEntry) return outputBlob(run, index);
   if (output.pack === run.packs.length) pack(run);
   if (read.pack !== output.pack) {
     read.pack = output.pack;
@@ -197,28 +203,39 @@ async function outputData(run, index, read) {
   return bytes ? bytes.subarray(output.offset, output.offset + output.size) : outputBlob(run, index);
 }
 
-// The lines of renderings that converted, made when a card shows them.
-async function linesOf({ id, run, indexes }) {
+// What the cards of renderings done show: the line of one that converted,
+// made only now; its output as a Blob; the name it is stored under.
+async function cardsOf({ id, run, indexes }) {
   const holder = await module;
   const of = ofRun(run);
-  postMessage({ type: 'lines', id, lines: indexes.map((index) => {
+  postMessage({ type: 'cards', id, cards: indexes.map((index) => {
     const row = of && of.rows[index];
-    return row ? resultLine(holder, 0, inTree(of, row.input), clutName(of, row), `out/${row.output}`) : null;
+    if (!row) return null;
+    return { line: resultLine(holder, 0, inTree(of, row.input), clutName(of, row), `out/${row.output}`),
+      blob: outputBlob(of, index), stored: storedName(of, index) };
   }) });
 }
 
-function blobsOf({ id, run, indexes }) {
-  const of = ofRun(run);
-  postMessage({ type: 'blobs', id, blobs: indexes.map((index) => (of ? outputBlob(of, index) : null)) });
+// The name the output of rendering `index` is stored under, in the zip or
+// the folder. Named in order, only as far as asked: the cards ask for the
+// first few while the conversions go on.
+function storedName(run, index) {
+  while (run.stored.length <= index) run.stored.push(run.namer(run.rows[run.stored.length].output));
+  return run.stored[index];
+}
+
+// The outputs there are, at the names they are stored under.
+function storedOf(run) {
+  storedName(run, run.rows.length - 1);
+  return run.stored.flatMap((name, index) => (run.outputs[index] ? [{ index, name }] : []));
 }
 
 // failed.txt: palfill-tree's lines for the failures, in the order of their
 // paths, each noting where the zip keeps an output stored under another
 // name; then its summary.
-function failedText(holder, run, stored) {
-  const storedAt = new Map(stored.map((s) => [s.index, s.name]));
+function failedText(holder, run) {
   const lines = [...run.failures].sort((a, b) => byPath(a.who, b.who)).map((failure) => {
-    const name = failure.index !== undefined && storedAt.get(failure.index);
+    const name = failure.index !== undefined && run.outputs[failure.index] && storedName(run, failure.index);
     const note = name && name !== `out/${run.rows[failure.index].output}` ? ` (stored as ${name})` : '';
     return withoutControls(holder, `${failure.who}: ${failure.line}`) + note;
   });
@@ -228,27 +245,28 @@ function failedText(holder, run, stored) {
 
 // The outputs as zips of one download each, together holding each once;
 // failed.txt goes into the last.
-async function zipAll({ id, run, stored, when }) {
+async function zipAll({ id, run, when }) {
   const holder = await module;
   const of = ofRun(run);
   if (of === null) return postMessage({ type: 'zipped', id, zips: [], tooLarge: [] });
-  const text = new TextEncoder().encode(failedText(holder, of, stored));
+  const text = new TextEncoder().encode(failedText(holder, of));
   const read = { pack: -1, bytes: null };
-  const entries = stored.filter((s) => of.outputs[s.index]).map((s) => ({
+  const entries = storedOf(of).map((s) => ({
     name: s.name, data: () => outputData(of, s.index, read), size: of.outputs[s.index].size, crc: of.outputs[s.index].crc }));
-  entries.push({ name: 'failed.txt', data: text, size: text.length, crc: crcOf(holder, text) });
+  entries.push({ name: 'failed.txt', data: text, size: text.length });
   const { parts, tooLarge } = splitIntoZips(entries, zipLimit);
   const zips = [];
-  for (const part of parts) zips.push({ blob: await zipBlob(part, new Date(when)), count: part.length });
+  for (const part of parts) zips.push({ blob: await zipBlob(part, new Date(when), (bytes) => crcOf(holder, bytes)), count: part.length });
   postMessage({ type: 'zipped', id, zips, tooLarge: tooLarge.map((e) => e.name) });
 }
 
 // Writes each output into `folder` at its stored name (out/...), making
 // folders, with the command's guard: a file there that palfill could not
 // have written is left alone, and its rendering fails with the command's line.
-async function saveAll({ id, run, folder, stored }) {
+async function saveAll({ id, run, folder }) {
   const holder = await module;
   const of = ofRun(run);
+  const stored = of ? storedOf(of) : [];
   const results = [];
   const folders = new Map();
   const folderAt = async (path) => {
@@ -263,8 +281,7 @@ async function saveAll({ id, run, folder, stored }) {
   const read = { pack: -1, bytes: null };
   // A few at a time: each file written waits on the browser, not on the worker.
   const saveOne = async ({ index, name: storedName }) => {
-    const data = of && await outputData(of, index, read);
-    if (!data) return;
+    const data = await outputData(of, index, read);
     const slash = storedName.lastIndexOf('/');
     const name = storedName.slice(slash + 1);
     let line = null;
@@ -307,7 +324,7 @@ async function saveAll({ id, run, folder, stored }) {
 
 // failed.txt beside out/ in `folder`, unless a failed.txt there is not
 // palfill-tree's own.
-async function saveReport({ id, run, folder, stored }) {
+async function saveReport({ id, run, folder }) {
   const holder = await module;
   const of = ofRun(run);
   let written = false;
@@ -315,7 +332,7 @@ async function saveReport({ id, run, folder, stored }) {
     const handle = await folder.getFileHandle('failed.txt', { create: true });
     if (of && isTreeReport(holder, await (await handle.getFile()).text())) {
       const writable = await handle.createWritable();
-      await writable.write(failedText(holder, of, stored));
+      await writable.write(failedText(holder, of));
       await writable.close();
       written = true;
     }
@@ -327,7 +344,7 @@ async function saveReport({ id, run, folder, stored }) {
 
 onmessage = ({ data }) => {
   const task = {
-    tree, documents, cluts, images, lines: linesOf, blobs: blobsOf, zip: zipAll, save: saveAll,
+    tree, documents, cluts, images, cards: cardsOf, zip: zipAll, save: saveAll,
     report: saveReport,
   }[data.type];
   Promise.resolve(task(data)).catch((error) => postMessage({ type: 'failed', message: String(error) }));
