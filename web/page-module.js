@@ -29,11 +29,8 @@ function made(holder, fn, ...args) {
   });
 }
 
-/**
- * { result, bytes, crc }: the conversion, and the CRC-32 that a zip needs,
- * of an output of more than `crcOver` bytes (of any, by default).
- */
-export const convertForPage = (holder, png, clut, copyOut, crcOver = -1) => convertIn(holder, png, clut, crcOver, copyOut);
+/** { result, bytes, crc }: the conversion, and the CRC-32 the zip needs. */
+export const convertForPage = (holder, png, clut, copyOut) => convertIn(holder, png, clut, true, copyOut);
 
 /** The CRC-32 of `bytes`, as zip files store it. */
 export const crcOf = (holder, bytes) => withInputs(holder, [bytes], (at) => {

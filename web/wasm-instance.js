@@ -98,15 +98,14 @@ export function textAt(holder, at, release = true) {
 
 /**
  * Converts `png` with `clut` (bytes, or null for the default colours):
- * { result (the library's value), bytes, crc (their CRC-32, for an output
- * of more than `crcOver` bytes; else undefined) }. Always returns; 'out of
- * memory' when the instance cannot hold the image. `copyOut(view)` takes
- * the output from the instance's memory and gives the bytes kept: a copy of
- * its own by default.
+ * { result (the library's value), bytes, crc (their CRC-32, when asked
+ * for) }. Always returns; 'out of memory' when the instance cannot hold the
+ * image. `copyOut(view)` takes the output from the instance's memory and
+ * gives the bytes kept: a copy of its own by default.
  */
-export function convertIn(holder, png, clut, crcOver = Infinity, copyOut = (view) => view.slice()) {
+export function convertIn(holder, png, clut, withCrc = false, copyOut = (view) => view.slice()) {
   const hasClut = clut !== undefined && clut !== null;
-  let converted = { result: 6, bytes: new Uint8Array(0) }; // PALFILL_OUT_OF_MEMORY
+  let converted = { result: 6, bytes: new Uint8Array(0), crc: 0 }; // PALFILL_OUT_OF_MEMORY
   try {
     withInputs(holder, [png, hasClut ? clut : new Uint8Array(0), new Uint8Array(8)], (pngAt, clutAt, outAt) => {
       if (pngAt === 0 || (hasClut && clutAt === 0) || outAt === 0) return;
@@ -116,11 +115,11 @@ export function convertIn(holder, png, clut, crcOver = Infinity, copyOut = (view
       const view = new DataView(wasm.memory.buffer);
       const at = view.getUint32(outAt, true);
       const size = view.getUint32(outAt + 4, true);
-      converted = { result: code, bytes: new Uint8Array(0) };
+      converted = { result: code, bytes: new Uint8Array(0), crc: 0 };
       if (at === 0) return;
       try {
         converted.bytes = copyOut(new Uint8Array(wasm.memory.buffer, at, size));
-        if (size > crcOver) converted.crc = wasm.palfill_web_crc32(at, size) >>> 0;
+        if (withCrc) converted.crc = wasm.palfill_web_crc32(at, size) >>> 0;
       } finally {
         wasm.palfill_free(at);
       }
@@ -128,7 +127,7 @@ export function convertIn(holder, png, clut, crcOver = Infinity, copyOut = (view
   } catch (error) {
     // JavaScript itself found no memory for the copies.
     if (!(error instanceof RangeError)) throw error;
-    converted = { result: 6, bytes: new Uint8Array(0) };
+    converted = { result: 6, bytes: new Uint8Array(0), crc: 0 };
   } finally {
     letLargeMemoryGo(holder);
   }

@@ -29,17 +29,11 @@ import {
 } from './page-module.js';
 import { byPath, storedNamer } from './names.js';
 import { pageWasmBase64 } from './page-wasm.js';
-import { smallEntry, splitIntoZips, zipBlob } from './zip.js';
+import { splitIntoZips, zipBlob } from './zip.js';
 import { zipLimit } from './zip-limit.js';
 
 const module = loadPageModule(pageWasmBase64);
 const packSize = 4 * 1024 * 1024; // outputs gathered into Blobs of about this
-// Whether this browser gives a Blob made here back as bytes (WebKit does
-// not): if it does, a zip takes the CRC of a small output as it copies it
-// in, and the conversions, most of which are never zipped, need not.
-// Until it is known, every conversion takes its output's CRC.
-let crcOver = -1;
-new Blob([new Uint8Array(1)]).arrayBuffer().then(() => { crcOver = smallEntry; }, () => {});
 
 let current = null;
 
@@ -49,8 +43,8 @@ const inTree = (run, path) => `${run.inDir}/${path}`;
 function tree({ run, inDir, given, paths }) {
   if (current !== null && run <= current.id) return;
   current = {
-    id: run, inDir, given: given ? given.path : '', paths, documents: new Map(), rows: [], stored: [], namer: storedNamer(), cluts: new Map(),
-    waiting: new Map(), outputs: [], packs: [], packBuffer: null, pendingSize: 0, failures: [],
+    id: run, inDir, given: given ? given.path : '', paths, documents: new Map(), rows: [], cluts: new Map(),
+    stored: [], namer: storedNamer(), waiting: new Map(), outputs: [], packs: [], packBuffer: null, pendingSize: 0, failures: [],
     converted: 0, failed: 0, left: 0, imagesDone: 0, bytesDone: 0, results: [],
   };
 }
@@ -147,7 +141,7 @@ function convertRow(holder, of, row, index, png) {
     const kept = room(of, view.length);
     kept.set(view);
     return kept;
-  }, crcOver);
+  });
   const left = leftBy(holder, result, bytes.length);
   if (left !== 'none') {
     const kept = bytes.length > 0 ? bytes : room(of, 0); // an empty output has its place too
@@ -192,7 +186,7 @@ function outputBlob(run, index) {
 async function outputData(run, index, read) {
   const output = run.outputs[index];
   if (!output) return null;
-  if (output.size > smallEntry) return outputBlob(run, index);
+  if (output.size > 64 * 1024) return outputBlob(run, index);
   if (output.pack === run.packs.length) pack(run);
   if (read.pack !== output.pack) {
     read.pack = output.pack;
@@ -253,10 +247,10 @@ async function zipAll({ id, run, when }) {
   const read = { pack: -1, bytes: null };
   const entries = storedOf(of).map((s) => ({
     name: s.name, data: () => outputData(of, s.index, read), size: of.outputs[s.index].size, crc: of.outputs[s.index].crc }));
-  entries.push({ name: 'failed.txt', data: text, size: text.length });
+  entries.push({ name: 'failed.txt', data: text, size: text.length, crc: crcOf(holder, text) });
   const { parts, tooLarge } = splitIntoZips(entries, zipLimit);
   const zips = [];
-  for (const part of parts) zips.push({ blob: await zipBlob(part, new Date(when), (bytes) => crcOf(holder, bytes)), count: part.length });
+  for (const part of parts) zips.push({ blob: await zipBlob(part, new Date(when)), count: part.length });
   postMessage({ type: 'zipped', id, zips, tooLarge: tooLarge.map((e) => e.name) });
 }
 

@@ -46,11 +46,8 @@ export function splitIntoZips(entries, limit = zipLimit) {
   return { parts, tooLarge };
 }
 
-/** Entries of at most this are read into the zip; larger ones stay Blobs. */
-export const smallEntry = 64 * 1024;
-
 /** A small Blob's bytes, or null for a large one, or one the browser cannot read back. */
-async function smallBytes(blob, small = smallEntry) {
+async function smallBytes(blob, small = 64 * 1024) {
   if (blob.size > small) return null;
   try {
     return new Uint8Array(await blob.arrayBuffer());
@@ -68,11 +65,9 @@ async function smallBytes(blob, small = smallEntry) {
  * thousands of small ones (a Blob of that many pieces takes the browser
  * long to give an address); a large one stays a piece of its own, never
  * read into the page. `data` is a Blob or a Uint8Array, or a function that
- * gives one (or a promise of one) when its entry's turn comes. A small
- * entry may come without its `crc`: `crcOf(bytes)` takes it as the bytes
- * are copied in.
+ * gives one (or a promise of one) when its entry's turn comes.
  */
-export async function zipBlob(entries, when, crcOf = null, block = 8 * 1024 * 1024) {
+export async function zipBlob(entries, when, block = 8 * 1024 * 1024) {
   const encoder = new TextEncoder();
   const pieces = [];
   let buffer = new Uint8Array(block);
@@ -98,9 +93,6 @@ export async function zipBlob(entries, when, crcOf = null, block = 8 * 1024 * 10
   const header = (size) => { const b = new Uint8Array(size); return [b, new DataView(b.buffer)]; };
   for (const entry of entries) {
     const name = encoder.encode(entry.name);
-    const given = typeof entry.data === 'function' ? await entry.data() : entry.data;
-    const data = given instanceof Blob ? await smallBytes(given) ?? given : given;
-    const crc = entry.crc ?? crcOf(data);
     // The fields both headers hold, from the version needed on: stored
     // (method 0), names in UTF-8, the date, the CRC, the sizes, the name's length.
     const common = (view, at) => {
@@ -108,7 +100,7 @@ export async function zipBlob(entries, when, crcOf = null, block = 8 * 1024 * 10
       view.setUint16(at + 2, 0x0800, true);
       view.setUint16(at + 6, time, true);
       view.setUint16(at + 8, date, true);
-      view.setUint32(at + 10, crc, true);
+      view.setUint32(at + 10, entry.crc, true);
       view.setUint32(at + 14, entry.size, true);
       view.setUint32(at + 18, entry.size, true);
       view.setUint16(at + 22, name.length, true);
@@ -124,7 +116,8 @@ export async function zipBlob(entries, when, crcOf = null, block = 8 * 1024 * 10
     c.setUint32(42, offset, true);
     put(local);
     put(name);
-    put(data);
+    const data = typeof entry.data === 'function' ? await entry.data() : entry.data;
+    put(data instanceof Blob ? await smallBytes(data) ?? data : data);
     central.push(record, name);
     offset += localSize + name.length + entry.size;
   }
