@@ -18,6 +18,12 @@ import { fileURLToPath, pathToFileURL } from 'node:url';
 import { deflateSync } from 'node:zlib';
 import { launch, missing } from '../web/test/browsers.mjs';
 
+// WebKitGTK under Xvfb composites a page taller than its window again and
+// again with software GL, even while nothing changes on it (here about 65%
+// of two CPUs): it would charge the page, whose results scroll, and not the
+// blank page, which never does. PALFILL_BENCH_WEBKIT_COMPOSITING=1 keeps it.
+if (!process.env.PALFILL_BENCH_WEBKIT_COMPOSITING) process.env.WEBKIT_DISABLE_COMPOSITING_MODE = '1';
+
 const build = resolve(process.argv[2] ?? 'build');
 const rounds = Number(process.argv[3] ?? 2);
 const engineNames = (process.argv[4] ?? 'chromium,firefox,webkit').split(',');
