@@ -46,26 +46,19 @@ export function splitIntoZips(entries, limit = zipLimit) {
   return { parts, tooLarge };
 }
 
-/** A small Blob's bytes, or null for a large one, or one the browser cannot read back. */
-async function smallBytes(blob, small = 64 * 1024) {
-  if (blob.size > small) return null;
-  try {
-    return new Uint8Array(await blob.arrayBuffer());
-  } catch {
-    return null; // kept elsewhere by the browser: it stays a piece of its own
-  }
-}
-
 /**
  * One zip of `entries` ([{ name, data, size, crc }]), as
  * a Blob: UTF-8 names, made by Unix with mode 0644, dated `when`. The caller
  * keeps it within a download (splitIntoZips): offsets and sizes are 32-bit.
- * Small entries are copied into blocks of `block` bytes as it goes, so that
- * the zip is a few pieces for each large file, not three for each of
- * thousands of small ones (a Blob of that many pieces takes the browser
- * long to give an address); a large one stays a piece of its own, never
- * read into the page. `data` is a Blob or a Uint8Array, or a function that
- * gives one (or a promise of one) when its entry's turn comes.
+ * Entries given as bytes are copied into blocks of `block` bytes as it
+ * goes, so that the zip is a few pieces for each large file, not three for
+ * each of thousands of small ones (a Blob of that many pieces takes the
+ * browser long to give an address); a large one, and one given as a Blob,
+ * stays a piece of its own, never read into the page: the worker gives a
+ * small output as bytes of its pack, and a Blob only where the browser
+ * could not read the pack back, nor then its slices. `data` is a Blob or a
+ * Uint8Array, or a function that gives one (or a promise of one) when its
+ * entry's turn comes.
  */
 export async function zipBlob(entries, when, block = 8 * 1024 * 1024) {
   const encoder = new TextEncoder();
@@ -117,7 +110,7 @@ export async function zipBlob(entries, when, block = 8 * 1024 * 1024) {
     put(local);
     put(name);
     const data = typeof entry.data === 'function' ? await entry.data() : entry.data;
-    put(data instanceof Blob ? await smallBytes(data) ?? data : data);
+    put(data);
     central.push(record, name);
     offset += localSize + name.length + entry.size;
   }
