@@ -90,6 +90,15 @@ const intoPrivateFolder = async () => {
   window.showDirectoryPicker = async () => picked;
 };
 
+// The machine's busy CPU-seconds so far, by /proc/stat: where rounds of
+// the same page move by a tenth or more in time, the CPU either page adds
+// moves much less, and on a machine the blank page keeps busy it is what
+// any page pays for.
+function busySeconds() {
+  const fields = readFileSync('/proc/stat', 'utf8').split('\n')[0].trim().split(/\s+/).slice(1).map(Number);
+  return (fields.reduce((sum, value) => sum + value, 0) - fields[3] - fields[4]) / 100;
+}
+
 // The peak resident memory of Chromium's renderers, by /proc (VmHWM).
 function rendererPeakKiB(browserPid) {
   let peak = 0;
@@ -116,12 +125,14 @@ async function measure(engine, url, archive, steps, inputs) {
   const browser = await launch(engine);
   const page = await browser.open(url);
   await page.evaluate(arrivals);
+  const busyBefore = busySeconds();
   if (engine === 'chromium') await page.setFiles(inputs[0], [archive.root]);
   else await page.setFiles(inputs[1], archive.files);
   const got = {};
   for (const [name, fn, before] of steps) {
     if (before) await before(page);
     got[name] = await page.waitFor(fn, archive.count);
+    got[`${name}Cpu`] = busySeconds() - busyBefore;
   }
   if (page.longestTask) {
     got.longest = await page.longestTask();
@@ -179,8 +190,12 @@ for (const { engine, archive, runs } of results) {
   const convertedAt = of((r) => r.ours.converted);
   const zippedAt = of((r) => r.ours.zipped);
   console.log(`${engine}, ${archive.name}:`);
-  console.log(`  blank page reads all        ${seconds(floor)}`);
-  console.log(`  page: N converted           ${seconds(convertedAt)}   ${ratio(convertedAt, floor)} the blank page`);
+  const cpu = (value) => `${value.toFixed(2)} CPU-s`;
+  const floorCpu = of((r) => r.blankRead.readCpu);
+  const convertedCpu = of((r) => r.ours.convertedCpu);
+  console.log(`  blank page reads all        ${seconds(floor)}, ${cpu(floorCpu)} (the files' handing over included)`);
+  console.log(`  page: N converted           ${seconds(convertedAt)}   ${ratio(convertedAt, floor)} the blank page, ` +
+    `${cpu(convertedCpu)} (${convertedCpu >= floorCpu ? '+' : ''}${cpu(convertedCpu - floorCpu)})`);
   console.log(`  blank page reads and zips   ${seconds(floorZip)}`);
   console.log(`  page: zip finished          ${seconds(zippedAt)}   ${ratio(zippedAt, floorZip)} the blank page's zip`);
   if (runs[0].folder) {
