@@ -122,6 +122,20 @@ test('names for the zip and the folder never fall together, and zips are cut to 
   assert.deepEqual(parts.flat(), entries);
   for (const part of parts) assert.ok(zipSize(part) <= 4000 && part.length <= zipEntryLimit);
   assert.equal(splitIntoZips(entries).parts.length, 2, 'past 65,535 entries, a second zip');
+  // Bytes gathered into blocks, Blobs and large entries as pieces of their
+  // own, in any order: each entry at its offset, unzip's CRC checks pass.
+  const page = await pageModule();
+  const { zipBlob } = await import(join(top, 'web', 'zip.js'));
+  const contents = [Buffer.from('small'), Buffer.alloc(40, 7), Buffer.from(''), Buffer.from('a Blob'),
+    Buffer.alloc(50, 9), Buffer.from('after')];
+  const zipped = contents.map((bytes, i) => ({
+    name: `out/${i}.png`, size: bytes.length, crc: page.crcOf(page.holder, bytes),
+    data: i % 3 === 0 ? new Uint8Array(bytes) : i % 3 === 1 ? new Blob([bytes]) : () => Promise.resolve(new Blob([bytes])) }));
+  const dir = tempDir();
+  put(dir, 'all.zip', Buffer.from(await (await zipBlob(zipped, new Date(2026, 11, 9), 16)).arrayBuffer()));
+  assert.equal(spawnSync('unzip', ['-tq', join(dir, 'all.zip')]).status, 0, 'unzip -t');
+  contents.forEach((bytes, i) => assert.deepEqual(spawnSync('unzip', ['-p', join(dir, 'all.zip'), `out/${i}.png`]).stdout, bytes));
+  rmSync(dir, { recursive: true });
 });
 
 test('convert refuses what is not bytes before it allocates, takes bytes from any realm, and works on after any call', () => {
