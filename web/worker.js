@@ -274,13 +274,13 @@ async function saveAll({ id, run, folder }) {
   };
   const read = { pack: -1, bytes: null };
   // A few at a time: each file written waits on the browser, not on the worker.
-  const saveOne = async ({ index, name: storedName }) => {
+  const saveOne = async ({ index, name: storedAs }) => {
     const data = await outputData(of, index, read);
-    const slash = storedName.lastIndexOf('/');
-    const name = storedName.slice(slash + 1);
+    const slash = storedAs.lastIndexOf('/');
+    const name = storedAs.slice(slash + 1);
     let line = null;
     try {
-      const here = await folderAt(slash === -1 ? '' : storedName.slice(0, slash));
+      const here = await folderAt(slash === -1 ? '' : storedAs.slice(0, slash));
       let existing = null;
       try {
         existing = await (await here.getFileHandle(name)).getFile();
@@ -288,19 +288,19 @@ async function saveAll({ id, run, folder }) {
         if (error.name !== 'NotFoundError') throw error;
       }
       if (existing !== null && !mayReplace(holder, new Uint8Array(await existing.slice(0, 9).arrayBuffer()))) {
-        line = notPngOutputLine(holder, storedName);
+        line = notPngOutputLine(holder, storedAs);
       } else {
         const writable = await (await here.getFileHandle(name, { create: true })).createWritable();
         try {
           await writable.write(data);
         } catch {
           await writable.abort().catch(() => {});
-          line = resultLine(holder, 7, '', '', storedName); // PALFILL_WRITE_FAILED
+          line = resultLine(holder, 7, '', '', storedAs); // PALFILL_WRITE_FAILED
         }
         if (line === null) await writable.close();
       }
     } catch {
-      line = line ?? cantOpenLine(holder, storedName);
+      line = line ?? cantOpenLine(holder, storedAs);
     }
     if (line !== null && of) {
       of.converted--;

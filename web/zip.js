@@ -54,11 +54,10 @@ export function splitIntoZips(entries, limit = zipLimit) {
  * goes, so that the zip is a few pieces for each large file, not three for
  * each of thousands of small ones (a Blob of that many pieces takes the
  * browser long to give an address); a large one, and one given as a Blob,
- * stays a piece of its own, never read into the page: the worker gives a
- * small output as bytes of its pack, and a Blob only where the browser
- * could not read the pack back, nor then its slices. `data` is a Blob or a
- * Uint8Array, or a function that gives one (or a promise of one) when its
- * entry's turn comes.
+ * stays a piece of its own, never read into the page (a Blob the caller
+ * could not read as bytes, the browser cannot give back here either).
+ * `data` is a Blob or a Uint8Array, or a function that gives one (or a
+ * promise of one) when its entry's turn comes.
  */
 export async function zipBlob(entries, when, block = 8 * 1024 * 1024) {
   const encoder = new TextEncoder();
